@@ -1,0 +1,80 @@
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "cli/CliOptions.h"
+
+namespace zelko::cli {
+
+CliUi::CliUi(const CliOptions& options) : options_(options), tty_(isatty(STDOUT_FILENO) != 0) {}
+
+void CliUi::EndProgressLine()
+{
+    if (progressShown_) {
+        std::fputc('\n', stdout);
+        progressShown_ = false;
+    }
+}
+
+void CliUi::ShowStatusLine(const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    EndProgressLine();
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+void CliUi::ShowBox(const std::string& text, const std::string& /*title*/, BoxIcon /*icon*/)
+{
+    std::lock_guard lock(mutex_);
+    EndProgressLine();
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+bool CliUi::AskYesNo(const std::string& text, const std::string& /*title*/, BoxIcon /*icon*/,
+                     bool /*defaultYes*/)
+{
+    std::lock_guard lock(mutex_);
+    EndProgressLine();
+    bool answer = options_.yes;
+    if (nextAnswer) {
+        answer = *nextAnswer;
+        nextAnswer.reset();
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n  -> %s%s\n", text.c_str(), answer ? "Yes" : "No",
+                 options_.yes || answer ? "" : " (no --yes given: the safe answer)");
+    return answer;
+}
+
+bool CliUi::AskOkCancel(const std::string& text, const std::string& /*title*/)
+{
+    std::lock_guard lock(mutex_);
+    EndProgressLine();
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n  -> %s\n", text.c_str(),
+                 options_.yes ? "OK" : "Cancel (no --yes given: the safe answer)");
+    return options_.yes;
+}
+
+void CliUi::ProgressBegin(const std::string& /*caption*/, const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    stage_ = text;
+}
+
+void CliUi::ProgressPercent(int percent, const std::string& text)
+{
+    if (!tty_ || options_.quiet)
+        return;
+    std::lock_guard lock(mutex_);
+    constexpr int kWidth = 30;
+    const int filled = percent * kWidth / 100;
+    std::printf("\r%s [%.*s%*s] %s", stage_.c_str(), filled, "##############################",
+                kWidth - filled, "", text.c_str());
+    std::fflush(stdout);
+    progressShown_ = true;
+}
+
+}  // namespace zelko::cli

@@ -1,0 +1,69 @@
+// The core of the main window: it owns every piece of long-lived state (the two
+// buffers, the project settings, the board connection settings, the recent
+// projects) and carries out the commands. The GUI's main window owns one
+// Controller and delegates to it; zelko-cli and the tests drive it directly.
+//
+// Each area implements its part of this class in its own Controller_*.cpp.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "core/app/UserInterface.h"
+#include "core/buffers/MemoryBuffer.h"
+#include "core/buffers/ProjectSettings.h"
+
+namespace zelko {
+
+class Controller {
+public:
+    explicit Controller(UserInterface& ui);
+    ~Controller();
+    Controller(const Controller&) = delete;
+    Controller& operator=(const Controller&) = delete;
+
+    UserInterface& Ui() { return ui_; }
+
+    // ---- Reporting (Controller_report.cpp) -------------------------------
+    // Appends one line to the project's log file, when the project names one.
+    void AppendLog(const std::string& text);
+    // Log line and status line.
+    void ShowStatus(const std::string& text);
+    // Log line and an information box titled "Programmer ZKxx series".
+    void ReportMessage(const std::string& text);
+    // The same without an icon.
+    void ReportPlainMessage(const std::string& text);
+    // An error box titled "ZELKO Program 11.68"; not logged.
+    void ErrorBox(const std::string& text);
+    // A Yes/No question titled "ZELKO Program 11.68"; not logged.
+    bool Ask(const std::string& text, bool defaultYes = true);
+    // Writes a line to log.txt of a quiet auto-program run, when it is open.
+    void WriteQuietLog(const std::string& text);
+
+    // ---- State ------------------------------------------------------------
+    MemoryBuffer flashBuffer{false};
+    MemoryBuffer eepromBuffer{true};
+    ProjectSettings projectSettings;
+    int comPort = 0;     // 1-based; 0 = no board configured
+    int baudIndex = 0;   // 0..4
+    std::array<int, 4> boardDelays{};  // pre-read, page read, page write, post-send (ms)
+    std::array<int, 3> lastSignature{0xFF, 0xFF, 0xFF};
+    std::array<char, 3> boardVersion{};
+    bool autoProgramOk = false;
+    std::FILE* quietLog = nullptr;
+
+    // Result indicators of the memory commands, read by the auto-program.
+    int LastCommandResult = -1;
+    bool FlashVerifyPassed = false;
+    bool EepromVerifyPassed = false;
+    int FirstMismatch = -1;
+
+    // The device selected in the program (the project's device index).
+    int CurrentDeviceIndex() const { return projectSettings.DeviceIndex; }
+
+private:
+    UserInterface& ui_;
+};
+
+}  // namespace zelko

@@ -1,0 +1,164 @@
+#include "support/TestSupport.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace zelko::test {
+
+void RecordingUi::ShowStatusLine(const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    events_.push_back({UiEvent::Status, text, {}, BoxIcon::None, false});
+}
+
+void RecordingUi::ShowBox(const std::string& text, const std::string& title, BoxIcon icon)
+{
+    std::lock_guard lock(mutex_);
+    events_.push_back({UiEvent::Box, text, title, icon, false});
+}
+
+bool RecordingUi::NextAnswer()
+{
+    if (answers.empty())
+        return defaultAnswer;
+    const bool a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+bool RecordingUi::AskYesNo(const std::string& text, const std::string& title, BoxIcon icon,
+                           bool /*defaultYes*/)
+{
+    std::lock_guard lock(mutex_);
+    const bool a = NextAnswer();
+    events_.push_back({UiEvent::YesNo, text, title, icon, a});
+    return a;
+}
+
+bool RecordingUi::AskOkCancel(const std::string& text, const std::string& title)
+{
+    std::lock_guard lock(mutex_);
+    const bool a = NextAnswer();
+    events_.push_back({UiEvent::OkCancel, text, title, BoxIcon::Question, a});
+    return a;
+}
+
+void RecordingUi::SetWaitCursor(bool busy)
+{
+    std::lock_guard lock(mutex_);
+    waitCursorDepth += busy ? 1 : -1;
+}
+
+void RecordingUi::ProgressPercent(int percent, const std::string& text)
+{
+    std::lock_guard lock(mutex_);
+    percents.push_back(percent);
+    events_.push_back({UiEvent::Progress, text, {}, BoxIcon::None, false});
+}
+
+std::optional<std::string> RecordingUi::AskFileName(FileRequest, bool, const std::string&)
+{
+    std::lock_guard lock(mutex_);
+    events_.push_back({UiEvent::FileName, {}, {}, BoxIcon::None, false});
+    if (fileNames.empty())
+        return std::nullopt;
+    auto f = fileNames.front();
+    fileNames.pop_front();
+    return f;
+}
+
+std::optional<long long> RecordingUi::AskLoadAddress(int proposal)
+{
+    std::lock_guard lock(mutex_);
+    events_.push_back({UiEvent::LoadAddress, std::to_string(proposal), {}, BoxIcon::None, false});
+    if (loadAddresses.empty())
+        return std::nullopt;
+    auto a = loadAddresses.front();
+    loadAddresses.pop_front();
+    return a;
+}
+
+std::vector<UiEvent> RecordingUi::Events() const
+{
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::vector<std::string> RecordingUi::Texts(UiEvent::Kind kind) const
+{
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> out;
+    for (const auto& e : events_)
+        if (e.kind == kind)
+            out.push_back(e.text);
+    return out;
+}
+
+std::string RecordingUi::LastStatus() const
+{
+    auto s = Texts(UiEvent::Status);
+    return s.empty() ? std::string() : s.back();
+}
+
+int RecordingUi::Count(UiEvent::Kind kind) const
+{
+    return static_cast<int>(Texts(kind).size());
+}
+
+void RecordingUi::Clear()
+{
+    std::lock_guard lock(mutex_);
+    events_.clear();
+    percents.clear();
+}
+
+TempDir::TempDir()
+{
+    std::random_device rd;
+    for (;;) {
+        path_ = std::filesystem::temp_directory_path() /
+                ("zelko-test-" + std::to_string(getpid()) + "-" + std::to_string(rd()));
+        if (std::filesystem::create_directory(path_))
+            break;
+    }
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string ReadFile(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::filesystem::path& p, const std::string& content)
+{
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+namespace {
+// Tests never touch the user's real settings: point the settings store at a
+// private directory before any test runs.
+struct IsolateSettings {
+    IsolateSettings()
+    {
+        const auto dir = std::filesystem::temp_directory_path() /
+                         ("zelko-test-config-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir);
+        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    }
+} isolateSettings;
+}  // namespace
+
+}  // namespace zelko::test
