@@ -13,6 +13,8 @@
 #include "core/app/UserInterface.h"
 #include "core/buffers/MemoryBuffer.h"
 #include "core/buffers/ProjectSettings.h"
+#include "core/devices/DeviceTable.h"
+#include "core/link/SerialPort.h"
 
 namespace zelko {
 
@@ -61,6 +63,56 @@ public:
 
     // The device selected in the program (the project's device index).
     int CurrentDeviceIndex() const { return projectSettings.DeviceIndex; }
+    const DeviceRecord& SelectedDevice() const { return DeviceAt(projectSettings.DeviceIndex); }
+    // Selects a device as if the user had chosen it: the project's device index
+    // changes (and the project is marked modified when it differs) and the front
+    // end is told.
+    void SelectDeviceAsUser(int deviceIndex);
+    // Marks the project modified (the "*" in the title).
+    void MarkProjectModified();
+
+    // ---- Link session (link/Controller_link.cpp) --------------------------
+    SerialPort serialPort;
+    const DeviceRecord* CurrentDevice = nullptr;  // device of the session that started last
+    bool bootloaderDetected = false;
+    bool versionConflict = false;
+
+    bool EnterProgrammingMode(int port, int speedIndex);
+    bool LeaveProgrammingMode();
+    bool ConnectAndIdentify(int port, bool openOnly, bool checkVersion, bool quiet,
+                            bool quietVersionCheck);
+    bool CloseWithEscape();
+    bool CheckFirmwareVersion(const std::array<char, 3>& version, bool quiet);
+    void AbortSession();
+    // The SPI code of the project's SPI period, bit 2 added for the AT89S8253.
+    uint8_t SpiCode() const;
+
+    // ---- Identification (link/Controller_identify.cpp) --------------------
+    bool ReadSignatureBytes();
+    // 0 matches the selection, 1 another or unknown device, 2 locked, -1 read failed.
+    int CheckTargetSignature();
+    void OnReadSignature();
+    void OnReadCalibration();
+    bool ReadBoardInfo(std::string* nameOut, std::array<uint8_t, 5>* serialOut, bool updateMode);
+    void OnProgrammerInfo();
+
+    // ---- Memory commands (operations/Controller_memory.cpp) ---------------
+    void OnChipErase();
+    void OnProgramFlash();
+    void OnReadFlash();
+    void OnVerifyFlash();
+    void OnProgramEeprom();
+    void OnReadEeprom();
+    void OnVerifyEeprom();
+    void OnBlankCheck();
+    void OnUpdateFirmware();
+
+    // ---- Lock and fuse bits, auto-program (lockfuse/Controller_lockfuse.cpp) --
+    bool ReadLockFuse(LockFuseSettings& result);
+    bool ProgramLockFuse(const LockFuseSettings& settings, bool quiet);
+    // Reads the chip and reports whether it matches `expected`.
+    void VerifyLockFuse(const LockFuseSettings& expected);
+    void RunAutoProgram(bool quiet);
 
 private:
     UserInterface& ui_;

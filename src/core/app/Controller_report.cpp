@@ -60,6 +60,26 @@ bool Controller::Ask(const std::string& text, bool defaultYes)
     return ui_.AskYesNo(text, Translate(1016), BoxIcon::Question, defaultYes);
 }
 
+void Controller::MarkProjectModified()
+{
+    if (!projectSettings.Modified) {
+        projectSettings.Modified = true;
+        ui_.UpdateControls();
+    }
+}
+
+void Controller::SelectDeviceAsUser(int deviceIndex)
+{
+    if (deviceIndex < 0 || deviceIndex >= kDeviceCount)
+        return;
+    if (deviceIndex != projectSettings.DeviceIndex) {
+        projectSettings.DeviceIndex = deviceIndex;
+        MarkProjectModified();
+    }
+    ui_.DeviceSelected(deviceIndex);
+    ui_.UpdateControls();
+}
+
 void Controller::WriteQuietLog(const std::string& text)
 {
     if (!quietLog)

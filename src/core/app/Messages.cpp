@@ -14,6 +14,10 @@ const char* Translate(int id)
         if (row.id == id)
             return russian ? row.russian : row.english;
     }
+    for (const CatalogueRow& row : ExtraMessages()) {
+        if (row.id == id)
+            return russian ? row.russian : row.english;
+    }
     return "NOT TRANSLATED";
 }
 

@@ -19,8 +19,11 @@ struct CatalogueRow {
     const char* russian;  // UTF-8
 };
 
-// All rows, in table order.
+// The 197 rows of the catalogue, in table order (ids 1001..1199).
 std::span<const CatalogueRow> MessageCatalogue();
+
+// Messages added since (ids from 2000 up), in both languages.
+std::span<const CatalogueRow> ExtraMessages();
 
 // The text of `id` in the current language; "NOT TRANSLATED" for an unknown id.
 const char* Translate(int id);
