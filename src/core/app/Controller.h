@@ -71,6 +71,44 @@ public:
     // Marks the project modified (the "*" in the title).
     void MarkProjectModified();
 
+    // ---- Buffers and image files (buffers/Controller_files.cpp) -----------
+    bool LoadFile(MemoryBuffer& buffer, const std::string& path);
+    bool LoadFileAt(MemoryBuffer& buffer, const std::string& path);
+    void SaveFile(MemoryBuffer& buffer, const std::string& path);
+    bool SaveFileAs(MemoryBuffer& buffer);
+    bool ReloadBuffer(MemoryBuffer& buffer);
+    void CloseBuffer(MemoryBuffer& buffer);
+    void ReportLength(MemoryBuffer& buffer);
+    MemoryBuffer& Buffer(bool eeprom) { return eeprom ? eepromBuffer : flashBuffer; }
+    // The buffer commands of the Flash and Eeprom menus.
+    void OnLoad(bool eeprom);
+    void OnLoadAt(bool eeprom);
+    void OnReload(bool eeprom);
+    void OnSave(bool eeprom);
+    void OnSaveAs(bool eeprom);
+    void OnClose(bool eeprom);
+
+    // ---- Settings, recent projects, project files -------------------------
+    // (app/Controller_settings.cpp, buffers/Controller_project.cpp)
+    std::array<std::string, 8> recentProjects;
+    void LoadSettings();   // Connect/COM, HighSpeed, Special1..4, Language/Russian
+    void SaveSettings();   // Connect/COM, HighSpeed, Language/Russian
+    void LoadRecentProjects();
+    void SaveRecentProjects();
+    void AddRecentProject(const std::string& path);
+    void ResetToDefaults();
+    bool LoadProject(const std::string& path);
+    void SaveProject(const std::string& path);
+    void SaveProjectAs();
+    bool OpenProject();
+    // The commands of the Project menu.
+    void OnProjectNew();
+    void OnProjectOpen();
+    void OnProjectReload();
+    void OnProjectSave();
+    void OnProjectSaveAs();
+    void OnProjectClose();
+
     // ---- Link session (link/Controller_link.cpp) --------------------------
     SerialPort serialPort;
     const DeviceRecord* CurrentDevice = nullptr;  // device of the session that started last
