@@ -1,9 +1,11 @@
 #include "core/app/IniFile.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -175,6 +177,24 @@ TEST(IniFileTest, FailedSaveLeavesTheOldFile)
         EXPECT_EQ(ReadFile(path), "[A]\nK=old\n");
     }
     ::chmod(dir.path().c_str(), 0700);
+
+    // A write that runs out of space part-way (a file size limit stands in for
+    // a full disk).
+    {
+        IniFile big;
+        ASSERT_TRUE(big.WriteString("A", "K", std::string(4096, 'x')));
+        rlimit old {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = old;
+        small.rlim_cur = 100;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool saved = big.Save(path);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(saved);
+        EXPECT_EQ(ReadFile(path), "[A]\nK=old\n");
+    }
 
     // A target that is a directory is refused without touching it.
     std::filesystem::create_directory(dir / "sub");
