@@ -46,6 +46,16 @@ public:
     // ---- State ------------------------------------------------------------
     MemoryBuffer flashBuffer{false};
     MemoryBuffer eepromBuffer{true};
+    // Carries the buffers' refresh requests to the front end (wired on construction).
+    struct BufferOwnerLink : BufferOwner {
+        explicit BufferOwnerLink(Controller* c) : controller(c)
+        {
+            c->flashBuffer.Owner = this;
+            c->eepromBuffer.Owner = this;
+        }
+        void UpdateControls() override;  // buffers/Controller_files.cpp
+        Controller* controller;
+    } bufferOwnerLink{this};
     ProjectSettings projectSettings;
     int comPort = 0;     // 1-based; 0 = no board configured
     int baudIndex = 0;   // 0..4
@@ -74,7 +84,12 @@ public:
     // ---- Buffers and image files (buffers/Controller_files.cpp) -----------
     bool LoadFile(MemoryBuffer& buffer, const std::string& path);
     bool LoadFileAt(MemoryBuffer& buffer, const std::string& path);
-    void SaveFile(MemoryBuffer& buffer, const std::string& path);
+    // False when the file could not be written (reported; the old file and the
+    // buffer are as they were).
+    bool SaveFile(MemoryBuffer& buffer, const std::string& path);
+    // LoadFile in detail: whether the file was actually read.
+    enum class LoadOutcome { Read, NotRead, NoMemory };
+    LoadOutcome LoadImageFile(MemoryBuffer& buffer, const std::string& path);
     bool SaveFileAs(MemoryBuffer& buffer);
     bool ReloadBuffer(MemoryBuffer& buffer);
     void CloseBuffer(MemoryBuffer& buffer);

@@ -12,7 +12,8 @@ namespace zelko {
 namespace {
 
 const CatalogueRow kExtraRows[] = {
-    {2000, "Placeholder", "Заполнитель"},
+    {2000, "'%s' is not a valid Intel HEX file; it was loaded as raw binary (%d bytes)",
+     "Файл '%s' не является правильным файлом Intel HEX; он загружен как двоичный (байт: %d)"},
 };
 
 }  // namespace
