@@ -126,6 +126,8 @@ public:
 
     // ---- Link session (link/Controller_link.cpp) --------------------------
     SerialPort serialPort;
+    // Gives serialPort the program's port map (link/PortMap.cpp).
+    void InstallPortMap();
     const DeviceRecord* CurrentDevice = nullptr;  // device of the session that started last
     bool bootloaderDetected = false;
     bool versionConflict = false;

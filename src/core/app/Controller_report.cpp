@@ -11,6 +11,7 @@ Controller::Controller(UserInterface& ui) : ui_(ui)
     projectSettings.EepromBuffer = &eepromBuffer;
     flashBuffer.Project = &projectSettings;
     eepromBuffer.Project = &projectSettings;
+    InstallPortMap();
 }
 
 Controller::~Controller()

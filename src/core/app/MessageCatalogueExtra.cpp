@@ -14,6 +14,25 @@ namespace {
 const CatalogueRow kExtraRows[] = {
     {2000, "'%s' is not a valid Intel HEX file; it was loaded as raw binary (%d bytes)",
      "Файл '%s' не является правильным файлом Intel HEX; он загружен как двоичный (байт: %d)"},
+    // Serial link and identification.
+    {2020, "Cannot open %s: %s",
+     "Не удаётся открыть %s: %s"},
+    {2021, "You are not a member of the group \"%s\" that owns the device: run \"sudo usermod -aG %s $USER\", then log out and log in again.",
+     "Вы не входите в группу «%s», которой принадлежит устройство: выполните «sudo usermod -aG %s $USER», затем выйдите из системы и войдите снова."},
+    {2022, "The port is in use by another program.",
+     "Порт занят другой программой."},
+    {2023, "No device is set for port %d (settings value Ports/COM%d) and no serial device was found for it.",
+     "Для порта %d не задано устройство (параметр Ports/COM%d), и последовательный порт для него не найден."},
+    {2024, "This is not a serial device.",
+     "Это устройство не является последовательным портом."},
+    {2025, "The device could not be opened.",
+     "Не удалось открыть устройство."},
+    {2026, "The programmer keeps sending data without a pause; the port may lead to another device.",
+     "Программатор непрерывно передаёт данные; возможно, к порту подключено другое устройство."},
+    {2027, "%s\nVoltage: 3.3 ... 5.0 V\nSerial number: not available",
+     "%s\nРабочее напряжение: 3.3...5.0 В\nСерийный номер: недоступен"},
+    {2028, "The board simulator is not available in this program.",
+     "Симулятор программатора в этой программе недоступен."},
 };
 
 }  // namespace
