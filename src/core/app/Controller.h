@@ -161,6 +161,8 @@ public:
     void OnVerifyEeprom();
     void OnBlankCheck();
     void OnUpdateFirmware();
+    // The image OnUpdateFirmware uploads; empty = the one installed with the program.
+    std::string firmwareImagePath;
 
     // ---- Lock and fuse bits, auto-program (lockfuse/Controller_lockfuse.cpp) --
     bool ReadLockFuse(LockFuseSettings& result);

@@ -33,6 +33,13 @@ const CatalogueRow kExtraRows[] = {
      "%s\nРабочее напряжение: 3.3...5.0 В\nСерийный номер: недоступен"},
     {2028, "The board simulator is not available in this program.",
      "Симулятор программатора в этой программе недоступен."},
+    // Memory operations.
+    {2040, "Firmware image %s is %lld bytes long instead of 12288; the update was not started.",
+     "Образ микропрограммы %s имеет длину %lld байт вместо 12288; обновление не начато."},
+    {2041, "Firmware image %s was not found or cannot be read; the update was not started.",
+     "Образ микропрограммы %s не найден или не читается; обновление не начато."},
+    {2042, "Current version: %s\nNew version: %s\n\nUpdate the programmer's firmware now?",
+     "Текущая версия: %s\nНовая версия: %s\n\nОбновить микропрограмму программатора сейчас?"},
 };
 
 }  // namespace

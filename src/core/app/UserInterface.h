@@ -14,6 +14,18 @@ namespace zelko {
 
 enum class BoxIcon { None, Information, Error, Question, Warning };
 
+// The front end's handle on a running operation (see operations/CProgressDlg.h).
+class OperationControl {
+public:
+    virtual ~OperationControl() = default;
+    // True once the worker has stored its result.
+    virtual bool Finished() const = 0;
+    // Waits at most ms milliseconds for the worker; true when it has finished.
+    virtual bool WaitFinished(int ms) = 0;
+    // The user's Cancel: the worker stops after the block it is transferring.
+    virtual void RequestCancel() = 0;
+};
+
 // What a file-name request is for; chooses the dialog's title and filters.
 enum class FileRequest {
     OpenImage,     // Load / Load At of a buffer
@@ -48,6 +60,15 @@ public:
     virtual void ProgressBegin(const std::string& /*caption*/, const std::string& /*text*/) {}
     virtual void ProgressPercent(int /*percent*/, const std::string& /*text*/) {}
     virtual void ProgressHideCancel() {}
+
+    // Called on the UI thread while an operation's worker runs; returns only
+    // when op.Finished(). The GUI runs its modal progress dialog here and calls
+    // op.RequestCancel() on Cancel or Escape; this default just waits.
+    virtual void RunOperation(OperationControl& op)
+    {
+        while (!op.WaitFinished(150)) {
+        }
+    }
 
     // Asks for a file name; nullopt when the user cancelled. `eeprom` tells
     // which buffer an image request is for.
