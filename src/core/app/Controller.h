@@ -9,7 +9,10 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "core/app/SettingsStore.h"
 #include "core/app/UserInterface.h"
 #include "core/buffers/MemoryBuffer.h"
 #include "core/buffers/ProjectSettings.h"
@@ -17,6 +20,11 @@
 #include "core/link/SerialPort.h"
 
 namespace zelko {
+
+// Splits a command line into tokens: white space separates them; a token that
+// starts with a double quote runs to the next double quote (quotes not kept),
+// and an unclosed quote ends the scan. Token 0 is the program path.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 class Controller {
 public:
@@ -106,6 +114,7 @@ public:
     // ---- Settings, recent projects, project files -------------------------
     // (app/Controller_settings.cpp, buffers/Controller_project.cpp)
     std::array<std::string, 8> recentProjects;
+    SettingsStore settings;  // the per-user settings file
     void LoadSettings();   // Connect/COM, HighSpeed, Special1..4, Language/Russian
     void SaveSettings();   // Connect/COM, HighSpeed, Language/Russian
     void LoadRecentProjects();

@@ -56,11 +56,23 @@ bool SettingsStore::WriteInt(std::string_view section, std::string_view key, int
 bool SettingsStore::WriteString(std::string_view section, std::string_view key,
                                 std::string_view value)
 {
+    return WriteStrings(section, {{std::string(key), std::string(value)}});
+}
+
+bool SettingsStore::WriteStrings(std::string_view section,
+                                 const std::vector<std::pair<std::string, std::string>>& values)
+{
     std::error_code ec;
     const std::filesystem::path dir = file_.parent_path();
     if (!dir.empty())
         std::filesystem::create_directories(dir, ec);
-    return IniWriteString(file_, section, key, value);
+    IniFile ini;
+    if (!ini.Load(file_) && (std::filesystem::exists(file_, ec) || ec))
+        return false;  // there but unreadable: never replace what we cannot keep
+    for (const auto& [key, value] : values)
+        if (!ini.WriteString(section, key, value))
+            return false;
+    return ini.Save(file_);
 }
 
 }  // namespace zelko

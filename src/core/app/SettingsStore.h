@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zelko {
 
@@ -35,6 +37,9 @@ public:
     // True when the value was stored.
     bool WriteInt(std::string_view section, std::string_view key, int value);
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+    // Several keys of one section in one rewrite of the file.
+    bool WriteStrings(std::string_view section,
+                      const std::vector<std::pair<std::string, std::string>>& values);
 
 private:
     std::filesystem::path file_;
