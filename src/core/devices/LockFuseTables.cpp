@@ -51,6 +51,13 @@ struct FamilyData {
 constexpr LockFuseTable EmptyTable()
 {
     LockFuseTable t{};
+    // Filled explicitly although BitPlace defaults to (-1, -1): g++ 12 emitted
+    // some of those defaults as (0, 0) in this constant data.
+    const BitPlace none{-1, -1};
+    t.lockWriteBits.fill(none);
+    t.lowWriteBits.fill(none);
+    t.high.writeBits.fill(none);
+    t.extended.writeBits.fill(none);
     t.lockReadBits = {-1, -1, -1};
     t.lowReadBits.fill(-1);
     t.high.readBits.fill(-1);
