@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
+
+#include "core/app/Messages.h"
 
 namespace zelko {
 namespace fs = std::filesystem;
@@ -64,29 +67,11 @@ std::optional<FirmwareImage> ReadFirmwareImage(const std::string& path, std::str
 
 std::string FirmwareVersionOf(const std::vector<uint8_t>& image)
 {
-    // Look for "version" (any case), optional separators, then digits '.' digits.
-    const std::string key = "version";
-    for (size_t i = 0; i + key.size() < image.size(); ++i) {
-        size_t k = 0;
-        while (k < key.size() && std::tolower(image[i + k]) == key[k])
-            ++k;
-        if (k != key.size())
-            continue;
-        size_t j = i + k;
-        while (j < image.size() && (image[j] == ' ' || image[j] == ':' || image[j] == '='))
-            ++j;
-        std::string v;
-        bool dot = false;
-        while (j < image.size() && v.size() < 16 &&
-               (std::isdigit(image[j]) || (image[j] == '.' && !dot && !v.empty()) ||
-                (dot && std::isalpha(image[j])))) {
-            dot = dot || image[j] == '.';
-            v.push_back(static_cast<char>(image[j]));
-            ++j;
-        }
-        if (dot && v.back() != '.')
-            return v;
-    }
+    // The board's images start with "ZI1F" and the three version characters
+    // that the firmware reports ("10c" is shown as 1.0c).
+    if (image.size() >= 7 && std::equal(image.begin(), image.begin() + 4, "ZI1F") &&
+        std::all_of(image.begin() + 4, image.begin() + 7, [](uint8_t c) { return std::isalnum(c); }))
+        return FormatText("%c.%c%c", image[4], image[5], image[6]);
     return kDefaultFirmwareVersion;
 }
 

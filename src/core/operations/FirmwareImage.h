@@ -28,8 +28,8 @@ struct FirmwareImage {
 // tried. The size is checked by the caller.
 std::optional<FirmwareImage> ReadFirmwareImage(const std::string& path, std::string& triedPath);
 
-// A version text carried in the image ("version 10.15" and the like), or
-// kDefaultFirmwareVersion.
+// The version the image carries in its header (as "1.0c"), or
+// kDefaultFirmwareVersion when it has none.
 std::string FirmwareVersionOf(const std::vector<uint8_t>& image);
 
 }  // namespace zelko
