@@ -179,6 +179,10 @@ public:
     // Reads the chip and reports whether it matches `expected`.
     void VerifyLockFuse(const LockFuseSettings& expected);
     void RunAutoProgram(bool quiet);
+    // The unattended run of a project named on the command line: loads it, runs
+    // the sequence and reports the verdict ("log.txt" in quiet mode). True when
+    // the run ended with DONE.
+    bool RunCommandLineAutoProgram(const std::string& project, bool quiet);
 
 private:
     UserInterface& ui_;

@@ -40,6 +40,11 @@ const CatalogueRow kExtraRows[] = {
      "Образ микропрограммы %s не найден или не читается; обновление не начато."},
     {2042, "Current version: %s\nNew version: %s\n\nUpdate the programmer's firmware now?",
      "Текущая версия: %s\nНовая версия: %s\n\nОбновить микропрограмму программатора сейчас?"},
+    // Lock/fuse bits and auto-program.
+    {2060, "Autoprogram: EEPROM steps skipped, the EEPROM buffer is empty",
+     "Автопрограммирование: шаги EEPROM пропущены, буфер EEPROM пуст"},
+    {2061, "Autoprogram: Flash steps skipped, the Flash buffer is empty",
+     "Автопрограммирование: шаги Flash пропущены, буфер Flash пуст"},
 };
 
 }  // namespace
