@@ -244,19 +244,16 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
     return out;
 }
 
-int IniFile::ReadInt(std::string_view section, std::string_view key, int defaultValue) const
+std::optional<int> ParseLeadingInt(std::string_view s)
 {
-    const std::optional<std::string> v = Find(section, key);
-    if (!v)
-        return defaultValue;
-    std::string_view s = *v;
+    s = Trim(s);
     bool negative = false;
     if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
         negative = s.front() == '-';
         s.remove_prefix(1);
     }
     if (s.empty() || s.front() < '0' || s.front() > '9')
-        return defaultValue;
+        return std::nullopt;
     long long n = 0;
     for (char c : s) {
         if (c < '0' || c > '9')
@@ -271,6 +268,14 @@ int IniFile::ReadInt(std::string_view section, std::string_view key, int default
     if (n < INT_MIN)
         return INT_MIN;
     return static_cast<int>(n);
+}
+
+int IniFile::ReadInt(std::string_view section, std::string_view key, int defaultValue) const
+{
+    const std::optional<std::string> v = Find(section, key);
+    if (!v)
+        return defaultValue;
+    return ParseLeadingInt(*v).value_or(defaultValue);
 }
 
 bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value)

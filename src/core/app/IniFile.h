@@ -84,6 +84,10 @@ private:
     bool bom_ = false;
 };
 
+// The leading decimal integer of a text (optional sign, then digits; "12abc" is
+// 12), clamped to the int range; nullopt when it does not start with a number.
+std::optional<int> ParseLeadingInt(std::string_view text);
+
 // One-shot helpers on a named file, each reading the whole file.
 std::string IniReadString(const std::filesystem::path& path, std::string_view section,
                           std::string_view key, std::string_view defaultValue,

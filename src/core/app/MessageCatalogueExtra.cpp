@@ -14,6 +14,9 @@ namespace {
 const CatalogueRow kExtraRows[] = {
     {2000, "'%s' is not a valid Intel HEX file; it was loaded as raw binary (%d bytes)",
      "Файл '%s' не является правильным файлом Intel HEX; он загружен как двоичный (байт: %d)"},
+    // Project files.
+    {2010, "Cannot save project file '%s'",
+     "Не удаётся сохранить файл проекта '%s'"},
     // Serial link and identification.
     {2020, "Cannot open %s: %s",
      "Не удаётся открыть %s: %s"},
