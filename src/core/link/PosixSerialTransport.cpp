@@ -182,29 +182,32 @@ long PosixSerialTransport::Read(uint8_t* data, size_t n, int timeoutMs)
 {
     if (fd_ < 0)
         return -1;
+    // A raw tty read returns 0 both when nothing is there and at a hang-up, so
+    // poll decides: readable and yet 0 bytes is the hang-up.
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    const long hungUp = -1;
     size_t got = 0;
     while (got < n) {
+        pollfd p {fd_, POLLIN, 0};
+        const int pr = ::poll(&p, 1, RemainingMs(deadline));
+        if (pr < 0) {
+            if (errno == EINTR)
+                continue;
+            return got > 0 ? static_cast<long>(got) : hungUp;
+        }
+        if (pr == 0)
+            break;  // the whole wait is over
+        if (!(p.revents & POLLIN))  // POLLHUP, POLLERR, POLLNVAL without data
+            return got > 0 ? static_cast<long>(got) : hungUp;
         const ssize_t r = ::read(fd_, data + got, n - got);
         if (r > 0) {
             got += static_cast<size_t>(r);
             continue;
         }
-        if (r == 0)  // end of file: the other side has gone
-            return got > 0 ? static_cast<long>(got) : -1;
-        if (errno == EINTR)
+        if (r < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
-        if (errno != EAGAIN)  // EIO: a pty whose master closed, an unplugged adapter
-            return got > 0 ? static_cast<long>(got) : -1;
-        const int left = RemainingMs(deadline);
-        if (left <= 0)
-            break;
-        pollfd p {fd_, POLLIN, 0};
-        const int pr = ::poll(&p, 1, left);
-        if (pr < 0 && errno != EINTR)
-            return got > 0 ? static_cast<long>(got) : -1;
-        if (pr > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
-            return got > 0 ? static_cast<long>(got) : -1;
+        // EIO (a pty whose master closed, an unplugged adapter) or end of file.
+        return got > 0 ? static_cast<long>(got) : hungUp;
     }
     return static_cast<long>(got);
 }
