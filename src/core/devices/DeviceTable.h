@@ -39,7 +39,7 @@ inline constexpr int kGroupCount = 7;
 
 std::span<const DeviceRecord> DeviceTable();
 
-// The record at a table position 0..85.
+// The record at a table position 0..85 (record 0 for any other index).
 const DeviceRecord& DeviceAt(int index);
 
 // The first record whose signature A or B equals the three bytes; -1 when none,

@@ -47,12 +47,13 @@ struct LockFuseTable {
 
 inline constexpr int kLockFuseTableCount = 39;
 
-// Table `index` (0..38).
+// Table `index` (0..38); table 0 for any other index, so check for -1 first.
 const LockFuseTable& LockFuseTableAt(int index);
 
 enum class FuseByte { Low, High, Extended };
 
-// Fills the write instruction of one fuse byte from the fuse states.
+// Fills the write instruction of one fuse byte from the fuse states (any
+// non-zero state counts as programmed).
 std::array<uint8_t, 4> FillFuseWriteInstruction(const LockFuseTable& t, FuseByte which,
                                                  const LockFuseSettings& s);
 
@@ -64,7 +65,7 @@ void DecodeFuseByte(const LockFuseTable& t, FuseByte which, uint8_t value, LockF
 void DecodeBootLocks(const LockFuseTable& t, uint8_t lockByte, LockFuseSettings& s);
 
 // The lock mode's display name for a device of this interface kind, in the
-// current language.
+// current language; "" for a mode outside 0..3.
 const char* LockModeName(int interfaceKind, int mode);
 
 // Sets every fuse the table recommends to its recommended state.
