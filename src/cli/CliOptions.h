@@ -34,6 +34,8 @@ public:
     bool AskOkCancel(const std::string& text, const std::string& title) override;
     void ProgressBegin(const std::string& caption, const std::string& text) override;
     void ProgressPercent(int percent, const std::string& text) override;
+    // Waits for the operation; Ctrl-C asks it to stop after the current block.
+    void RunOperation(OperationControl& op) override;
 
     // The answer to the next Yes/No question, when the command knows it
     // (for example --hex/--bin for the save-format question).

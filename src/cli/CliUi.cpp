@@ -1,5 +1,7 @@
 #include <unistd.h>
 
+#include <csignal>
+
 #include <cstdio>
 
 #include "cli/CliOptions.h"
@@ -75,6 +77,31 @@ void CliUi::ProgressPercent(int percent, const std::string& text)
                 kWidth - filled, "", text.c_str());
     std::fflush(stdout);
     progressShown_ = true;
+}
+
+namespace {
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void OnInterrupt(int) { interrupted = 1; }
+}  // namespace
+
+void CliUi::RunOperation(OperationControl& op)
+{
+    // While a transfer runs, Ctrl-C is the Cancel button: the chip is left
+    // between two blocks, not in the middle of one, and the port is closed.
+    interrupted = 0;
+    struct sigaction cancel {};
+    struct sigaction previous {};
+    cancel.sa_handler = OnInterrupt;
+    sigemptyset(&cancel.sa_mask);
+    sigaction(SIGINT, &cancel, &previous);
+    bool cancelled = false;
+    while (!op.WaitFinished(100)) {
+        if (interrupted && !cancelled) {
+            cancelled = true;
+            op.RequestCancel();
+        }
+    }
+    sigaction(SIGINT, &previous, nullptr);
 }
 
 }  // namespace zelko::cli

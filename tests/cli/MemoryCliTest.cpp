@@ -1,0 +1,186 @@
+// zelko-cli's memory commands: output, exit status, and files, against the
+// simulator in the program and, for a chip that keeps its contents from one
+// command to the next, against zi1sim on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/app/Messages.h"
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace zelko::test {
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+CliRun RunCli(const std::string& args)
+{
+    TempDir dir;
+    const auto out = dir / "out.txt";
+    const auto err = dir / "err.txt";
+    const std::string command = std::string("'") + ZELKO_CLI + "' " + args + " >'" +
+                                out.string() + "' 2>'" + err.string() + "' </dev/null";
+    const int raw = std::system(command.c_str());
+    CliRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+}
+
+bool Contains(const std::string& s, const std::string& part)
+{
+    return s.find(part) != std::string::npos;
+}
+
+const std::string kBlink = std::string(ZELKO_FIXTURES) + "/blink.hex";
+
+TEST(MemoryCli, CommandsOnAFreshSimulatedChip)
+{
+    struct Case {
+        std::string args;
+        int status;
+        std::string lastLine;  // of stdout
+    };
+    const Case cases[] = {
+        {"--port sim blank", 0, "Blank check: Flash is blank"},
+        {"--port sim erase", 0, "Device erased"},
+        {"--port sim program flash '" + kBlink + "'", 0, "Flash program: Done (116 bytes programmed)"},
+        // A fresh chip does not hold the program: a difference is a failure.
+        {"--port sim verify flash '" + kBlink + "'", 1, "Flash verify: ERROR at byte 0 (0x0)"},
+        {"--port sim:ATmega8/8A,locked=1,stuck=1 erase", 1, "Chip not erased - device is locked"},
+        {"--port sim --device AT89S51 program eeprom '" + kBlink + "'", 1, Translate(1102)},
+        {"--port sim:ATmega8/8A,noreply=}:1 verify flash '" + kBlink + "'", 1, Translate(1093)},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.args);
+        const CliRun r = RunCli(k.args);
+        EXPECT_EQ(r.status, k.status) << r.out << r.err;
+        ASSERT_FALSE(r.out.empty());
+        std::string out = r.out.substr(0, r.out.size() - 1);
+        EXPECT_EQ(out.substr(out.rfind('\n') + 1), k.lastLine);
+    }
+}
+
+TEST(MemoryCli, ReadSavesOnlyWhatWasRead)
+{
+    TempDir dir;
+    const auto file = dir / "chip.bin";
+    CliRun r = RunCli("--port sim:ATmega8/8A read flash '" + file.string() + "'");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(ReadFile(file), std::string(8192, '\xFF'));
+
+    const auto failed = dir / "failed.bin";
+    r = RunCli("--port sim:ATmega8/8A,noreply=}:3 read flash '" + failed.string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, Translate(1087))) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(failed));
+}
+
+TEST(MemoryCli, UsageErrors)
+{
+    for (const char* args : {"program", "program rom x.hex", "read flash", "verify eeprom",
+                             "erase now", "update-firmware a b"}) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(RunCli(std::string("--port sim ") + args).status, 2);
+    }
+    const CliRun missing = RunCli("--port sim program flash /nonexistent/image.hex");
+    EXPECT_EQ(missing.status, 1);
+}
+
+TEST(MemoryCli, FirmwareUpdateAsksAndChecksTheImage)
+{
+    const std::string loader = "--port sim:ATmega8/8A,firmware=0,bootloader=1 ";
+    // Without --yes the question gets the safe answer: nothing is sent.
+    CliRun r = RunCli(loader + "update-firmware");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "New version: 1.0c")) << r.err;
+
+    r = RunCli(loader + "--yes update-firmware");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, Translate(1175)));
+
+    TempDir dir;
+    WriteFile(dir / "short.bin", "ZI1F");
+    r = RunCli(loader + "--yes update-firmware '" + (dir / "short.bin").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "is 4 bytes long instead of 12288")) << r.err;
+    EXPECT_FALSE(Contains(r.out, "Reading firmware version"));
+}
+
+// zi1sim keeps its chip between the commands: program, verify and read back
+// the sample program through a pseudo-terminal.
+class Zi1sim {
+public:
+    explicit Zi1sim(const char* device)
+    {
+        int fds[2];
+        if (std::string(ZELKO_SIM_BIN).empty() || pipe(fds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        const std::string bin = ZELKO_SIM_BIN;
+        std::string dev = device;
+        char* argv[] = {const_cast<char*>(bin.c_str()), const_cast<char*>("--device"), dev.data(),
+                        nullptr};
+        if (posix_spawn(&pid_, bin.c_str(), &actions, nullptr, argv, environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n')
+            path += c;
+        close(fds[0]);
+    }
+    ~Zi1sim()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    std::string path;
+
+private:
+    pid_t pid_ = -1;
+};
+
+TEST(MemoryCli, ProgramVerifyReadThroughAPseudoTerminal)
+{
+    if (std::string(ZELKO_SIM_BIN).empty())
+        GTEST_SKIP() << "zi1sim is not built";
+    Zi1sim sim("ATmega8/8A");
+    ASSERT_FALSE(sim.path.empty());
+    const std::string port = "--port '" + sim.path + "' --speed 2 ";
+    CliRun r = RunCli(port + "program flash '" + kBlink + "'");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    r = RunCli(port + "verify flash '" + kBlink + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "Flash verify: OK (116 bytes verified)"));
+    r = RunCli(port + "blank");
+    EXPECT_EQ(r.status, 1);
+
+    TempDir dir;
+    r = RunCli(port + "read flash '" + (dir / "back.hex").string() + "'");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    r = RunCli(port + "verify flash '" + (dir / "back.hex").string() + "'");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+}  // namespace
+}  // namespace zelko::test
