@@ -1,23 +1,26 @@
 // Real pseudo-terminals for the serial-port tests: a bare one whose master end
-// the test drives itself, and one with the board simulator answering on the
-// master end from a thread of this process.
+// the test drives itself, and the zi1sim program serving the board on one.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cstdio>
 #include <memory>
+#include <sstream>
 #include <string>
-#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "core/app/Controller.h"
 #include "core/link/PosixSerialTransport.h"
-#include "sim/SimBoard.h"
-#include "sim/SimConfig.h"
+#include "support/TestSupport.h"
 
 namespace zelko::test {
 
@@ -67,64 +70,136 @@ public:
     std::string path;
 };
 
-// The simulated board behind a pty: what the program writes reaches the board
-// at the speed the program's end is set to (the board garbles a mismatch), and
-// the board's replies go back through the pty.
-class PtyBoard {
+// The zi1sim program serving the simulated board on its own pseudo-terminal,
+// with a trace of every byte and a dump of the board at exit.
+class Zi1sim {
 public:
-    explicit PtyBoard(const std::string& options)
+    struct Byte {
+        double seconds;
+        bool fromHost;
+        uint8_t value;
+    };
+
+    Zi1sim(const std::string& device, const std::string& options)
     {
-        std::string error;
-        sim::SimConfig config;
-        ok = sim::ApplySimOptions(config, options, error) && pty.Ok();
-        board = std::make_shared<sim::SimBoard>(config);
-        if (ok)
-            pump = std::thread([this] { Pump(); });
+        std::string bin = ZELKO_SIM_BIN;
+        if (bin.empty())
+            return;
+        tracePath_ = (dir_ / "trace.txt").string();
+        dumpPath_ = (dir_ / "dump.txt").string();
+        std::vector<std::string> args{bin, "--device", device, "--trace", tracePath_,
+                                      "--dump", dumpPath_};
+        if (!options.empty()) {
+            args.push_back("--options");
+            args.push_back(options);
+        }
+        int out[2];
+        if (::pipe(out) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            ::close(out[1]);
+            std::vector<char*> argv;
+            for (std::string& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        // The first line is the terminal's path.
+        char c = 0;
+        while (true) {
+            pollfd p {out[0], POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0 || ::read(out[0], &c, 1) != 1 || c == '\n')
+                break;
+            path.push_back(c);
+        }
+        ::close(out[0]);
+        if (!path.empty())
+            keep = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     }
-    ~PtyBoard()
+    ~Zi1sim()
     {
-        stop = true;
-        if (pump.joinable())
-            pump.join();
+        Stop();
+        if (keep >= 0)
+            ::close(keep);
+    }
+    static bool Available() { return std::string(ZELKO_SIM_BIN).size() > 0; }
+    bool Ok() const { return keep >= 0; }
+
+    // Ends the program; its trace and dump are complete afterwards.
+    void Stop()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
     }
 
-    // Points the controller's port 1 at this pty.
-    void Connect(Controller& c)
+    // Points the controller's port 1 at the simulator's terminal.
+    void Connect(Controller& c) const
     {
-        const std::string path = pty.path;
-        c.serialPort.SetTransportFactory([path](int, std::string& name) {
-            name = path;
-            return std::unique_ptr<Transport>(new PosixSerialTransport(path));
+        const std::string p = path;
+        c.serialPort.SetTransportFactory([p](int, std::string& name) {
+            name = p;
+            return std::unique_ptr<Transport>(new PosixSerialTransport(p));
         });
         c.comPort = 1;
     }
 
-    bool ok = false;
-    Pty pty;
-    std::shared_ptr<sim::SimBoard> board;
-
-private:
-    void Pump()
+    // The line speed the program's end of the terminal is set to.
+    int Baud() const
     {
-        uint8_t buf[512];
-        while (!stop) {
-            pollfd p {pty.master, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN))
-                continue;
-            const ssize_t n = ::read(pty.master, buf, sizeof buf);
-            if (n <= 0)
-                continue;
-            const auto replies = board->Exchange(buf, static_cast<size_t>(n), pty.Baud());
-            std::string out;
-            for (const sim::ReplyByte& r : replies)
-                out.push_back(static_cast<char>(r.byte));
-            if (!out.empty() && ::write(pty.master, out.data(), out.size()) < 0)
-                break;
-        }
+        termios t {};
+        if (::tcgetattr(keep, &t) != 0)
+            return 0;
+        for (int b : {19200, 38400, 57600, 115200, 230400, 460800, 921600})
+            if (PosixSerialTransport::SpeedConstant(b) == ::cfgetospeed(&t))
+                return b;
+        return 0;
     }
 
-    std::atomic<bool> stop{false};
-    std::thread pump;
+    // Every byte on the line (after Stop).
+    std::vector<Byte> Trace() const
+    {
+        std::vector<Byte> bytes;
+        std::istringstream in(ReadFile(tracePath_));
+        std::string line;
+        while (std::getline(in, line)) {
+            double t = 0;
+            char dir[3] = {};
+            unsigned v = 0;
+            if (std::sscanf(line.c_str(), "%lf %2s %x", &t, dir, &v) == 3)
+                bytes.push_back({t, std::string(dir) == "->", static_cast<uint8_t>(v)});
+        }
+        return bytes;
+    }
+    // The bytes the host sent, as hex.
+    std::string HostBytes() const
+    {
+        std::string hex;
+        char b[4];
+        for (const Byte& e : Trace())
+            if (e.fromHost) {
+                std::snprintf(b, sizeof b, "%02X ", e.value);
+                hex += b;
+            }
+        return hex;
+    }
+    std::string Dump() const { return ReadFile(dumpPath_); }
+
+    std::string path;
+    int keep = -1;
+
+private:
+    TempDir dir_;
+    std::string tracePath_;
+    std::string dumpPath_;
+    pid_t pid_ = -1;
 };
 
 }  // namespace zelko::test

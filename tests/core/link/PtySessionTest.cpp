@@ -1,4 +1,4 @@
-// Whole sessions between the program's serial port and the board simulator
+// Whole sessions between the program's serial port and the zi1sim program
 // across a real pseudo-terminal, in real time.
 #include "core/link/LinkFixture.h"
 #include "core/link/PtyHarness.h"
@@ -6,88 +6,91 @@
 namespace zelko::test {
 namespace {
 
-struct PtySession {
-    explicit PtySession(const std::string& options, const char* device = "ATmega8/8A")
-        : link(options)
+struct SimSession {
+    SimSession(const char* device, const std::string& options, const char* selected = nullptr)
+        : sim(device, options)
     {
         SetSleeper(nullptr);
-        link.Connect(c);
-        c.projectSettings.DeviceIndex = FindByName(device);
+        sim.Connect(c);
+        c.projectSettings.DeviceIndex = FindByName(selected ? selected : device);
     }
     std::vector<std::string> Boxes() const { return ui.Texts(UiEvent::Box); }
-    // The board, locked against the thread that serves the pty.
-    struct Locked {
-        std::unique_lock<std::mutex> lock;
-        sim::SimBoard* board;
-        sim::SimBoard* operator->() const { return board; }
-        sim::SimBoard& operator*() const { return *board; }
-    };
-    Locked Board() { return {std::unique_lock(link.board->Mutex()), link.board.get()}; }
 
+    Zi1sim sim;
     RecordingUi ui;
     Controller c{ui};
-    PtyBoard link;
 };
 
-// Seconds between the first host byte `a` and the first host byte `b` after it.
-double Gap(const sim::SimBoard& board, uint8_t a, uint8_t b, double from = 0)
+class PtySession : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!Zi1sim::Available())
+            GTEST_SKIP() << "zi1sim is not built";
+    }
+};
+
+// Seconds from the first host byte `a` (at or after `from`) to the next host byte `b`.
+double Gap(const std::vector<Zi1sim::Byte>& trace, uint8_t a, uint8_t b)
 {
     double ta = -1;
-    for (const sim::TraceEntry& e : board.Trace()) {
-        if (!e.fromHost || e.seconds < from)
+    for (const Zi1sim::Byte& e : trace) {
+        if (!e.fromHost)
             continue;
-        if (ta < 0 && e.byte == a)
+        if (ta < 0 && e.value == a)
             ta = e.seconds;
-        else if (ta >= 0 && e.byte == b)
+        else if (ta >= 0 && e.value == b)
             return e.seconds - ta;
     }
     return -1;
 }
 
-TEST(PtySession, AvrSessionAtHighSpeedKeepsItsPauses)
+TEST_F(PtySession, AvrSessionAtHighSpeedKeepsItsPauses)
 {
-    PtySession s("");
-    ASSERT_TRUE(s.link.ok);
+    SimSession s("ATmega8/8A", "");
+    ASSERT_TRUE(s.sim.Ok());
     s.c.projectSettings.ResetStrobeLength = 50;
     ASSERT_TRUE(s.c.EnterProgrammingMode(1, 2)) << s.ui.LastStatus();
-    EXPECT_EQ(s.link.pty.Baud(), 230400);
-    EXPECT_EQ(s.Board()->LineBaud(), 230400);
-    EXPECT_EQ(s.Board()->ModePacket(), (std::array<uint8_t, 3>{2, 0x82, 0}));
+    EXPECT_EQ(s.sim.Baud(), 230400);  // really re-opened at the new speed
     EXPECT_EQ(s.ui.LastStatus(), Translate(1040));
-    // Reset strobe: 'L', 50 ms, 'U', 50 ms, 'L', 10 ms, programming enable.
-    EXPECT_GE(Gap(*s.Board(), 'L', 'U'), 0.050);
-    EXPECT_GE(Gap(*s.Board(), 'U', 'L'), 0.050);
-    EXPECT_GE(Gap(*s.Board(), 'Q', '4'), 0.110);
-    EXPECT_TRUE(s.Board()->Chip().ProgrammingEnabled());
-
     ASSERT_TRUE(s.c.LeaveProgrammingMode());
-    EXPECT_EQ(s.Board()->LineBaud(), 19200);
-    EXPECT_FALSE(s.c.serialPort.IsOpen());
+    s.sim.Stop();
+
+    EXPECT_EQ(s.sim.HostBytes(),
+              "25 40 26 02 3A 00 00 23 02 82 00 51 4C 55 4C 34 AC 53 00 00 2D 23 00 82 00 ");
+    const auto trace = s.sim.Trace();
+    EXPECT_GE(Gap(trace, 0x23, 0x51), 0.050 + 0.050 + 0.045 + 0.045);
+    EXPECT_GE(Gap(trace, 'L', 'U'), 0.050);
+    EXPECT_GE(Gap(trace, 'U', 'L'), 0.050);
+    EXPECT_GE(Gap(trace, 'Q', '4'), 0.110);
+    EXPECT_NE(s.sim.Dump().find("line 19200 bit/s"), std::string::npos) << s.sim.Dump();
 }
 
-TEST(PtySession, SynchronisationVariants)
+TEST_F(PtySession, SynchronisationVariants)
 {
     {
-        PtySession s("star=1");
+        SimSession s("ATmega8/8A", "star=1");
         EXPECT_TRUE(s.c.EnterProgrammingMode(1, 0));
         EXPECT_TRUE(s.c.LeaveProgrammingMode());
     }
     {
-        PtySession s("garbage=00");
+        SimSession s("ATmega8/8A", "garbage=00");
         EXPECT_TRUE(s.c.EnterProgrammingMode(1, 0)) << s.ui.LastStatus();
-        EXPECT_EQ(s.Board()->CommandCount('%'), 2);
         EXPECT_TRUE(s.c.LeaveProgrammingMode());
+        s.sim.Stop();
+        EXPECT_EQ(s.sim.HostBytes().rfind("25 25 40 ", 0), 0u) << s.sim.HostBytes();
     }
     {
-        PtySession s("firmware=0");
+        SimSession s("ATmega8/8A", "firmware=0");
         EXPECT_FALSE(s.c.EnterProgrammingMode(1, 0));
         EXPECT_EQ(s.Boxes(), (std::vector<std::string>{Translate(1197)}));
-        EXPECT_EQ(s.Board()->CommandCount('%'), 1);
-        EXPECT_EQ(s.Board()->CommandCount('@'), 0);
+        s.c.serialPort.Close();
+        s.sim.Stop();
+        EXPECT_EQ(s.sim.HostBytes(), "25 ");  // nothing more sent
     }
 }
 
-TEST(PtySession, FirmwareVersions)
+TEST_F(PtySession, FirmwareVersions)
 {
     const std::pair<const char*, std::string> cases[] = {
         {"10b", "Version conflict.\nFW version: 1.0b\nRequired version 1.0c.\n"
@@ -97,32 +100,32 @@ TEST(PtySession, FirmwareVersions)
     };
     for (const auto& [version, box] : cases) {
         SCOPED_TRACE(version);
-        PtySession s(std::string("version=") + version);
+        SimSession s("ATmega8/8A", std::string("version=") + version);
         EXPECT_FALSE(s.c.EnterProgrammingMode(1, 0));
         EXPECT_EQ(s.Boxes(), (std::vector<std::string>{box}));
         EXPECT_EQ(s.c.bootloaderDetected, std::string(version) == "ld2");
         EXPECT_EQ(s.c.versionConflict, std::string(version) == "10b");
-        EXPECT_EQ(s.Board()->CommandCount('&'), 0);
         EXPECT_FALSE(s.c.serialPort.IsOpen());
+        s.sim.Stop();
+        EXPECT_EQ(s.sim.HostBytes().substr(0, 9), "25 40 2D ");
     }
 }
 
-TEST(PtySession, At89s8253GetsItsSpiCodeAndPreparation)
+TEST_F(PtySession, At89s8253GetsItsSpiCodeAndPreparation)
 {
-    PtySession s("device=AT89S8253", "AT89S8253");
+    SimSession s("AT89S8253", "");
     s.c.projectSettings.SPIPeriod = 4;
     ASSERT_TRUE(s.c.EnterProgrammingMode(1, 0));
-    EXPECT_EQ(s.Board()->ModePacket()[1], 0x86);
-    EXPECT_EQ(s.Board()->CommandCount('+'), 1);
-    EXPECT_EQ(s.Board()->CommandCount('Q'), 0);
     EXPECT_TRUE(s.c.LeaveProgrammingMode());
+    s.sim.Stop();
+    EXPECT_EQ(s.sim.HostBytes(),
+              "25 40 26 0C 3A 00 00 23 00 86 00 2B 34 AC 53 00 00 2D 23 00 86 00 ");
 }
 
-TEST(PtySession, ReadSignatureCases)
+TEST_F(PtySession, ReadSignatureCases)
 {
     {
-        PtySession s("device=ATmega8/8A", "ATtiny13/13A");
-        s.c.comPort = 1;
+        SimSession s("ATmega8/8A", "", "ATtiny13/13A");
         s.c.OnReadSignature();
         EXPECT_EQ(s.ui.LastStatus(), "Signature: 1E 93 07 - ATmega8/8A");
         EXPECT_EQ(s.c.CurrentDeviceIndex(), FindByName("ATmega8/8A"));
@@ -134,38 +137,37 @@ TEST(PtySession, ReadSignatureCases)
     };
     for (const auto& [options, status] : cases) {
         SCOPED_TRACE(options);
-        PtySession s(options);
+        SimSession s("ATmega8/8A", options);
         s.c.OnReadSignature();
         EXPECT_EQ(s.ui.LastStatus(), status);
         EXPECT_EQ(s.c.CurrentDeviceIndex(), FindByName("ATmega8/8A"));
     }
 }
 
-TEST(PtySession, CalibrationAndBoardInfo)
+TEST_F(PtySession, CalibrationAndBoardInfo)
 {
     {
-        PtySession s("device=ATtiny13/13A,cal=5A4F", "ATtiny13/13A");
+        SimSession s("ATtiny13/13A", "cal=5A4F");
         s.c.OnReadCalibration();
         EXPECT_EQ(s.Boxes(), (std::vector<std::string>{
                                  "Calibration bytes:\n\n    1 MHz: 0x5A\n    2 MHz: 0x4F"}));
         EXPECT_EQ(s.ui.LastStatus(), "Calibration bytes: 5A 4F");
     }
     {
-        PtySession s("device=ATmega48A/48PA,cal=A3", "ATmega48A/48PA");
+        SimSession s("ATmega48A/48PA", "cal=A3");
         s.c.OnReadCalibration();
         EXPECT_EQ(s.Boxes(), (std::vector<std::string>{"Calibration byte:\n\n    1 MHz: 0xA3"}));
     }
     {
-        PtySession s("namelen=255,serial=0102030405");
+        SimSession s("ATmega8/8A", "namelen=255,serial=0102030405");
         std::string name;
         std::array<uint8_t, 5> serial{};
         ASSERT_TRUE(s.c.ReadBoardInfo(&name, &serial, false));
         EXPECT_EQ(name.size(), 255u);
-        EXPECT_EQ(name, s.Board()->Config().name);
         EXPECT_EQ(serial, (std::array<uint8_t, 5>{1, 2, 3, 4, 5}));
     }
     {
-        PtySession s("truncate=N:1");
+        SimSession s("ATmega8/8A", "truncate=N:1");
         s.c.OnProgrammerInfo();
         EXPECT_EQ(s.Boxes(), (std::vector<std::string>{Translate(1035)}));
     }
