@@ -121,11 +121,21 @@ int ResolveDevice(std::string_view name)
     for (size_t i = 0; i < table.size(); ++i)
         if (Lower(table[i].name) == want)
             return static_cast<int>(i);
-    // "ATmega8" for "ATmega8/8A".
+    // One variant of a combined name: "ATmega8" or "ATmega8A" for "ATmega8/8A",
+    // "ATmega328P" for "ATmega328/328P".
     for (size_t i = 0; i < table.size(); ++i) {
         const std::string full = Lower(table[i].name);
-        if (full.substr(0, full.find('/')) == want)
+        const std::string first = full.substr(0, full.find('/'));
+        if (first == want)
             return static_cast<int>(i);
+        for (size_t slash = full.find('/'); slash != std::string::npos;) {
+            const size_t end = full.find('/', slash + 1);
+            const std::string variant = full.substr(slash + 1, end - slash - 1);
+            for (size_t k = 2; k <= first.size(); ++k)
+                if (first.substr(0, k) + variant == want)
+                    return static_cast<int>(i);
+            slash = end;
+        }
     }
     return -1;
 }

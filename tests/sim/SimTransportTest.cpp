@@ -193,6 +193,17 @@ TEST_F(SimTransportTest, OptionParsing)
     EXPECT_TRUE(c.star);
     EXPECT_TRUE(c.bootloader);
 
+    // a device may be named by one of the variants its entry combines
+    const std::pair<const char*, const char*> names[] = {
+        {"sim:ATmega328P", "ATmega328/328P"}, {"sim:atmega8a", "ATmega8/8A"},
+        {"sim:AT90PWM3", "AT90PWM2/3"},       {"sim:ATmega16U4", "ATmega16U2/16U4"},
+        {"sim:ATtiny13", "ATtiny13/13A"},     {"sim:device=AT89S52", "AT89S52"}};
+    for (const auto& [spec, device] : names) {
+        SimConfig d;
+        EXPECT_TRUE(ParseSimSpec(spec, -1, d, error)) << spec << ": " << error;
+        EXPECT_EQ(d.device, device);
+    }
+
     for (const char* bad : {"sim:ATmega8,noreply=%", "sim:ATmega8,noreply=%:0",
                             "sim:ATmega8,signature=1E93", "sim:ATmega8,version=1.0c",
                             "sim:ATmega8,cal=0102030405", "simulator", "sim:ATmega8,locked=maybe"}) {

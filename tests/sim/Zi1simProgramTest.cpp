@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,13 @@ TEST(Zi1simProgram, ServesTheBoardOnAPseudoTerminal)
     ASSERT_GE(fd, 0);
     EXPECT_EQ(Exchange(fd, {'%'}, 1), Bytes{'*'});
     close(fd);
+
+    // a dump on request, while it keeps running
+    sim.Signal(SIGUSR1);
+    for (int i = 0; i < 100 && !std::filesystem::exists(dump); ++i)
+        usleep(20'000);
+    EXPECT_NE(zelko::test::ReadFile(dump).find("000000: 12 34 FF"), std::string::npos);
+    std::filesystem::remove(dump);
 
     EXPECT_EQ(sim.Stop(), 0);
     const std::string text = zelko::test::ReadFile(dump);
