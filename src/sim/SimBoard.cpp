@@ -9,8 +9,8 @@ constexpr uint8_t kAck = 0x0D;
 constexpr uint8_t kEsc = 0x1B;
 constexpr size_t kVariable = 1000;  // '{' and '>': the first parameter counts the rest
 constexpr size_t kUnknown = 2000;
-// A trace longer than this stops growing (a few hundred MB of programming).
-constexpr size_t kTraceLimit = size_t{1} << 24;
+// A trace stops growing at 4M bytes (64 MB), several whole 256 KiB chips.
+constexpr size_t kTraceLimit = size_t{1} << 22;
 
 // A byte sent at one speed and sampled at another arrives as something else.
 // Such bytes have the high bit set, so a garbled line never forms a command.

@@ -66,6 +66,7 @@ public:
     std::array<uint8_t, 3> ModePacket() const { return {speedIndex_, spiCode_, polling_}; }
     // How often each command byte was received (in command position).
     int CommandCount(uint8_t command) const;
+    // Every byte on the line, up to the first 4M (ClearTrace starts again).
     const std::vector<TraceEntry>& Trace() const { return trace_; }
     void ClearTrace() { trace_.clear(); }
     void SetTraceEnabled(bool on) { traceEnabled_ = on; }

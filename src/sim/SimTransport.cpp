@@ -135,8 +135,18 @@ std::unique_ptr<Transport> MakeSimTransport(const std::string& spec, int selecte
 
 void RegisterBuiltInSimulator()
 {
-    RegisterSimTransportFactory(
-        [](const std::string& spec, int selectedDevice) { return MakeSimTransport(spec, selectedDevice); });
+    RegisterSimTransportFactory([](const std::string& spec, int selectedDevice) {
+        // The program may run for hours against one board: a board it makes
+        // keeps no trace, which would only grow.
+        if (!FindSimBoard(spec, selectedDevice)) {
+            std::string error;
+            if (std::shared_ptr<SimBoard> board = SimBoardFor(spec, selectedDevice, error)) {
+                std::lock_guard lock(board->Mutex());
+                board->SetTraceEnabled(false);
+            }
+        }
+        return MakeSimTransport(spec, selectedDevice);
+    });
 }
 
 }  // namespace zelko::sim

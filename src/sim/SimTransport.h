@@ -64,6 +64,7 @@ void ResetSimBoards();
 std::unique_ptr<Transport> MakeSimTransport(const std::string& spec, int selectedDevice);
 
 // Makes the port names "sim" and "sim:NAME" open the simulator in this program.
+// The boards it makes keep no trace.
 void RegisterBuiltInSimulator();
 
 }  // namespace zelko::sim

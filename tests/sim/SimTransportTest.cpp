@@ -166,6 +166,11 @@ TEST_F(SimTransportTest, RegisteredFactoryServesTheSimPorts)
     std::string error;
     ASSERT_TRUE(t->Open(19200, error));
     EXPECT_EQ(Exchange(*t, {'%'}), Bytes{'+'});
+    // a board the program runs against for hours keeps no trace
+    auto board = FindSimBoard("sim:AT89S8253");
+    ASSERT_TRUE(board);
+    EXPECT_TRUE(board->Trace().empty());
+    EXPECT_EQ(board->CommandCount('%'), 1);
 }
 
 TEST_F(SimTransportTest, OptionParsing)
