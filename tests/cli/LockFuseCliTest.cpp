@@ -1,14 +1,23 @@
 // zelko-cli fuses and autoprogram against the simulator built into the program.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/app/Controller.h"
 #include "core/app/Messages.h"
 #include "core/devices/DeviceTable.h"
 #include "support/TestSupport.h"
+
+extern char** environ;
 
 namespace zelko::test {
 namespace {
@@ -185,6 +194,86 @@ TEST_F(LockFuseCli, AutoProgramWithoutActionsOrProject)
 
     EXPECT_EQ(Cli("autoprogram", dir.path()).status, 2);
     EXPECT_EQ(Cli("--device ATmega8/8A autoprogram '" + fusesOnly + "'", dir.path()).status, 2);
+}
+
+// zi1sim serving a board on a pseudo-terminal; the chip keeps its bits from
+// one zelko-cli run to the next.
+class Zi1simProcess {
+public:
+    explicit Zi1simProcess(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), ZELKO_SIM_BIN);
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, ZELKO_SIM_BIN, &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        // Its first line names the terminal.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        char c = 0;
+        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{out[0], POLLIN, 0};
+            if (poll(&p, 1, 200) <= 0)
+                continue;
+            if (read(out[0], &c, 1) != 1 || c == '\n')
+                break;
+            path_ += c;
+        }
+        close(out[0]);
+    }
+    ~Zi1simProcess()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string path_;
+};
+
+TEST_F(LockFuseCli, RoundTripThroughAPseudoTerminal)
+{
+    if (std::string(ZELKO_SIM_BIN).empty() || !std::filesystem::exists(ZELKO_SIM_BIN))
+        GTEST_SKIP() << "zi1sim is not built";
+    {
+        // Mode 2 of an AT89S51 reads back as mode 2.
+        Zi1simProcess sim({"--device", "AT89S51"});
+        ASSERT_FALSE(sim.Path().empty());
+        EXPECT_EQ(Fuses(sim.Path(), "AT89S51", "program lock=2").status, 0);
+        const CliResult read = Fuses(sim.Path(), "AT89S51", "read");
+        EXPECT_EQ(read.status, 0) << read.err;
+        EXPECT_TRUE(Has(read.out, "Lock mode: 2 (LB1+LB2)\n")) << read.out;
+        EXPECT_EQ(Fuses(sim.Path(), "AT89S51", "verify lock=2").status, 0);
+        EXPECT_EQ(Fuses(sim.Path(), "AT89S51", "verify lock=1").status, 1);
+    }
+    {
+        Zi1simProcess sim({"--device", "ATmega8/8A"});
+        ASSERT_FALSE(sim.Path().empty());
+        const CliResult program = Cli("--speed 2 --port " + sim.Path() +
+                                          " --device ATmega8/8A fuses program lock=1 BLB12=1 "
+                                          "BOOTSZ0=0 CKOPT=1",
+                                      dir.path());
+        EXPECT_EQ(program.status, 0) << program.err;
+        EXPECT_EQ(Fuses(sim.Path(), "ATmega8/8A", "verify lock=1 BLB12=1 BOOTSZ0=0 CKOPT=1").status,
+                  0);
+        const CliResult differs = Fuses(sim.Path(), "ATmega8/8A", "verify lock=1 BLB12=1");
+        EXPECT_EQ(differs.status, 1);
+        EXPECT_TRUE(Has(differs.err, Format(1163, "CKOPT"))) << differs.err;
+    }
 }
 
 }  // namespace
