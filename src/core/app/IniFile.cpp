@@ -95,7 +95,7 @@ IniFile IniFile::Parse(std::string_view text)
                 eolSeen = true;
             }
         }
-        ini.lines_.push_back(std::move(line));
+        ini.lines_.push_back(MakeLine(std::move(line.text), std::move(line.eol)));
     }
     return ini;
 }
@@ -171,41 +171,50 @@ bool IniFile::Save(const std::filesystem::path& path) const
     return ok;
 }
 
-IniFile::Parsed IniFile::ParseLine(std::string_view line)
+IniFile::Line IniFile::MakeLine(std::string text, std::string eol)
 {
-    Parsed p;
+    Line l;
+    l.text = std::move(text);
+    l.eol = std::move(eol);
+    const std::string_view line = l.text;
+    const auto offset = [&](std::string_view part) {
+        return static_cast<size_t>(part.data() - line.data());
+    };
     const std::string_view t = Trim(line);
     if (t.empty() || t.front() == ';' || t.front() == '#')
-        return p;
+        return l;
     if (t.front() == '[') {
         const size_t close = t.find(']');
         if (close == std::string_view::npos)
-            return p;
-        p.kind = Kind::Section;
-        p.name = Trim(t.substr(1, close - 1));
-        return p;
+            return l;
+        const std::string_view name = Trim(t.substr(1, close - 1));
+        l.kind = Kind::Section;
+        l.nameStart = offset(name);
+        l.nameLength = name.size();
+        return l;
     }
     const size_t eq = line.find('=');
     if (eq == std::string_view::npos)
-        return p;
+        return l;
     const std::string_view name = Trim(line.substr(0, eq));
     if (name.empty())
-        return p;
-    p.kind = Kind::Key;
-    p.name = name;
+        return l;
+    l.kind = Kind::Key;
+    l.nameStart = offset(name);
+    l.nameLength = name.size();
     size_t start = eq + 1;
     while (start < line.size() && IsSpace(line[start]))
         ++start;
-    p.valueStart = start;
-    p.value = Trim(line.substr(start));
-    return p;
+    l.valueStart = start;
+    l.valueLength = Trim(line.substr(start)).size();
+    return l;
 }
 
 long IniFile::FindSection(std::string_view section) const
 {
     for (size_t i = 0; i < lines_.size(); ++i) {
-        const Parsed p = ParseLine(lines_[i].text);
-        if (p.kind == Kind::Section && NamesEqual(p.name, section))
+        const Line& l = lines_[i];
+        if (l.kind == Kind::Section && NamesEqual(l.Name(), section))
             return static_cast<long>(i);
     }
     return -1;
@@ -214,10 +223,10 @@ long IniFile::FindSection(std::string_view section) const
 long IniFile::FindKey(long header, std::string_view key) const
 {
     for (size_t i = static_cast<size_t>(header) + 1; i < lines_.size(); ++i) {
-        const Parsed p = ParseLine(lines_[i].text);
-        if (p.kind == Kind::Section)
+        const Line& l = lines_[i];
+        if (l.kind == Kind::Section)
             break;
-        if (p.kind == Kind::Key && NamesEqual(p.name, key))
+        if (l.kind == Kind::Key && NamesEqual(l.Name(), key))
             return static_cast<long>(i);
     }
     return -1;
@@ -225,13 +234,16 @@ long IniFile::FindKey(long header, std::string_view key) const
 
 std::optional<std::string> IniFile::Find(std::string_view section, std::string_view key) const
 {
+    // Names are compared as they stand in the file: without surrounding blanks.
+    section = Trim(section);
+    key = Trim(key);
     const long header = FindSection(section);
     if (header < 0)
         return std::nullopt;
     const long at = FindKey(header, key);
     if (at < 0)
         return std::nullopt;
-    return std::string(ParseLine(lines_[static_cast<size_t>(at)].text).value);
+    return std::string(lines_[static_cast<size_t>(at)].Value());
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
@@ -293,24 +305,23 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
         const long at = FindKey(header, key);
         if (at >= 0) {
             Line& line = lines_[static_cast<size_t>(at)];
-            const size_t start = ParseLine(line.text).valueStart;
-            line.text = line.text.substr(0, start) + std::string(value);
+            line = MakeLine(line.text.substr(0, line.valueStart) + std::string(value),
+                            std::move(line.eol));
             return true;
         }
         // After the section's last entry, so trailing blank lines and comments
         // that belong to the next section stay where they are.
         size_t insertAfter = static_cast<size_t>(header);
         for (size_t i = insertAfter + 1; i < lines_.size(); ++i) {
-            const Parsed p = ParseLine(lines_[i].text);
-            if (p.kind == Kind::Section)
+            if (lines_[i].kind == Kind::Section)
                 break;
-            if (p.kind == Kind::Key)
+            if (lines_[i].kind == Kind::Key)
                 insertAfter = i;
         }
         if (lines_[insertAfter].eol.empty())
             lines_[insertAfter].eol = NewEol();
         lines_.insert(lines_.begin() + static_cast<long>(insertAfter) + 1,
-                      Line{std::string(key) + "=" + std::string(value), NewEol()});
+                      MakeLine(std::string(key) + "=" + std::string(value), NewEol()));
         return true;
     }
 
@@ -318,10 +329,10 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
         if (lines_.back().eol.empty())
             lines_.back().eol = NewEol();
         if (!Trim(lines_.back().text).empty())
-            lines_.push_back(Line{"", NewEol()});
+            lines_.push_back(MakeLine("", NewEol()));
     }
-    lines_.push_back(Line{"[" + std::string(section) + "]", NewEol()});
-    lines_.push_back(Line{std::string(key) + "=" + std::string(value), NewEol()});
+    lines_.push_back(MakeLine("[" + std::string(section) + "]", NewEol()));
+    lines_.push_back(MakeLine(std::string(key) + "=" + std::string(value), NewEol()));
     return true;
 }
 

@@ -61,18 +61,21 @@ public:
     static bool NamesEqual(std::string_view a, std::string_view b);
 
 private:
+    enum class Kind { Other, Section, Key };
+    // One line of the file, parsed once when it is read or changed.
     struct Line {
         std::string text;  // without its line ending
         std::string eol;   // "\n", "\r\n" or "" (last line without one)
-    };
-    enum class Kind { Other, Section, Key };
-    struct Parsed {
         Kind kind = Kind::Other;
-        std::string_view name;   // section or key name, trimmed
-        std::string_view value;  // key value, trimmed
-        size_t valueStart = 0;   // offset in the line where the value begins
+        size_t nameStart = 0, nameLength = 0;    // section or key name, trimmed
+        size_t valueStart = 0, valueLength = 0;  // key value, trimmed
+        std::string_view Name() const { return std::string_view(text).substr(nameStart, nameLength); }
+        std::string_view Value() const
+        {
+            return std::string_view(text).substr(valueStart, valueLength);
+        }
     };
-    static Parsed ParseLine(std::string_view line);
+    static Line MakeLine(std::string text, std::string eol);
     // Line index of the section header, or -1.
     long FindSection(std::string_view section) const;
     // Line index of the key within the section starting at `header`, or -1.
