@@ -156,6 +156,14 @@ TEST(Zi1simProgram, ServesTheBoardOnAPseudoTerminal)
     EXPECT_NE(zelko::test::ReadFile(dump).find("000000: 12 34 FF"), std::string::npos);
     std::filesystem::remove(dump);
 
+    // switched off and on, the board comes up in its bootloader
+    sim.Signal(SIGUSR2);
+    usleep(200'000);
+    fd = OpenRaw(sim.Path());
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Exchange(fd, {'@'}, 3), (Bytes{'l', 'd', 'r'}));
+    close(fd);
+
     EXPECT_EQ(sim.Stop(), 0);
     const std::string text = zelko::test::ReadFile(dump);
     EXPECT_NE(text.find("device ATmega8/8A"), std::string::npos) << text;
