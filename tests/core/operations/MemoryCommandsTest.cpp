@@ -261,10 +261,12 @@ TEST(MemoryCommandsTest, ChipEraseOfAnATtiny26WritesWordZeroBetweenTwoErases)
     // 7 ms between the first erase and the write; 10 ms, then 15 ms, after
     // the second; 85 ms before the signature is read.
     const auto s = b.Sleeps();
-    EXPECT_TRUE(std::search(s.begin(), s.end(), std::begin({7}), std::end({7})) != s.end());
-    const std::vector<int> tail = {10, 15};
-    EXPECT_TRUE(std::search(s.begin(), s.end(), tail.begin(), tail.end()) != s.end());
-    EXPECT_TRUE(std::find(s.begin(), s.end(), 85) != s.end());
+    const auto seven = std::find(s.begin(), s.end(), 7);
+    ASSERT_NE(seven, s.end());
+    const std::vector<int> settle = {10, 15};
+    const auto after = std::search(seven, s.end(), settle.begin(), settle.end());
+    ASSERT_NE(after, s.end());
+    EXPECT_NE(std::find(after, s.end(), 85), s.end());
 }
 
 // "Auto check signature" before programming: the chip's answers and the
