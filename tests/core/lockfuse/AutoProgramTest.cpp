@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <regex>
 #include <set>
 #include <string>
@@ -246,8 +247,19 @@ TEST_F(SimFixture, TypicalRun)
         image[i] = static_cast<uint8_t>(i * 7);
     Load(false, image, "app.bin");
     Load(true, {1, 2, 3}, "data.bin");
+    p.ResetStrobeLength = 200;
+    // The pause before each step is the project's reset strobe length.
+    std::mutex mutex;
+    std::vector<int> pauses;
+    SetSleeper([&](int ms) {
+        std::lock_guard lock(mutex);
+        if (ui.LastStatus() == Translate(1180))
+            pauses.push_back(ms);
+    });
 
     c.RunAutoProgram(false);
+    SetSleeper([](int) {});
+    EXPECT_EQ(pauses, (std::vector<int>{200, 200, 200}));
     EXPECT_TRUE(c.autoProgramOk);
     const std::vector<std::string> st = Statuses();
     EXPECT_EQ(st.front(), Translate(1121));
