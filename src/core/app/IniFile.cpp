@@ -13,6 +13,8 @@ namespace zelko {
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
+// Settings and project files are a few kilobytes; anything this large is not one.
+constexpr off_t kMaxFileSize = 16 << 20;
 
 bool IsSpace(char c)
 {
@@ -103,21 +105,32 @@ IniFile IniFile::Parse(std::string_view text)
 bool IniFile::Load(const std::filesystem::path& path)
 {
     *this = IniFile();
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    // Non-blocking, so a FIFO named as a project cannot hang the program; only
+    // regular files of a sane size are read (not /dev/zero, not a directory).
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
+        ::close(fd);
+        return false;
+    }
     std::string data;
     char chunk[65536];
     bool ok = true;
     for (;;) {
-        const size_t n = std::fread(chunk, 1, sizeof chunk, f);
-        data.append(chunk, n);
-        if (n < sizeof chunk) {
-            ok = !std::ferror(f);  // a directory opens, then fails to read
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || data.size() + static_cast<size_t>(n) > static_cast<size_t>(kMaxFileSize)) {
+            ok = false;
             break;
         }
+        if (n == 0)
+            break;
+        data.append(chunk, static_cast<size_t>(n));
     }
-    std::fclose(f);
+    ::close(fd);
     if (!ok)
         return false;
     *this = Parse(data);

@@ -155,9 +155,15 @@ TEST(IniFileTest, FileHelpersRoundTripAndCreateMissingFile)
     EXPECT_EQ(IniReadInt(path, "A", "K", 5), 13);
 
     IniFile ini;
-    EXPECT_FALSE(ini.Load(dir / "missing.ini"));
-    EXPECT_FALSE(ini.Load(dir.path()));  // a directory is not a file
     EXPECT_TRUE(ini.Load(path));
+    // Neither a missing file nor something that is not a regular file is read;
+    // a FIFO without a writer or an endless device must not hang the program.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    for (const std::filesystem::path& p :
+         {dir / "missing.ini", dir.path(), dir / "fifo", std::filesystem::path("/dev/zero")}) {
+        EXPECT_FALSE(ini.Load(p)) << p;
+        EXPECT_EQ(ini.Text(), "");
+    }
 }
 
 TEST(IniFileTest, FailedSaveLeavesTheOldFile)
