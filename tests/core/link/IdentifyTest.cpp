@@ -237,6 +237,17 @@ TEST_F(IdentifyTest, BoardInfoFailures)
     EXPECT_FALSE(Sent("tx 4E"));
 }
 
+TEST_F(IdentifyTest, ProgrammerInfoWhenTheSerialCommandCannotBeSent)
+{
+    line->OnWrites({"+", "10c", "\x03ZI1\r"});
+    line->failWriteCalls = {4, 5};  // the 'N' and its one retry
+    c.OnProgrammerInfo();
+    EXPECT_EQ(ui.LastStatus(), "ZI1");
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           T(1035), "ZI1\nVoltage: 3.3 ... 5.0 V\nSerial number: not available"}));
+    EXPECT_TRUE(Sent("tx 1B"));
+}
+
 TEST_F(IdentifyTest, BoardInfoInUpdateModeAcceptsTheBootloader)
 {
     line->OnWrites({"\x0A" "Bootloader\r", "\x01\x02\x03\x04\x05\r", ""});
