@@ -64,7 +64,7 @@ int SynchroniseBoard(Controller& c)
             if (drained >= kDrainLimitBytes || elapsed >= std::chrono::milliseconds(kDrainLimitMs)) {
                 c.ReportMessage(Translate(1027));
                 c.ShowStatus(Translate(1027));
-                c.AppendLog(Translate(2026));
+                c.ShowStatus(Translate(2026));
                 return kSyncFailed;
             }
         }
