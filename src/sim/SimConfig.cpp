@@ -277,20 +277,20 @@ const char* SimOptionsHelp()
            "  slow=MS            a pause of MS milliseconds before each reply byte\n";
 }
 
-bool ParseSimSpec(const std::string& spec, int selectedDevice, SimConfig& config,
+bool ParseSimPortName(const std::string& portName, int selectedDevice, SimConfig& config,
                   std::string& error)
 {
     config = SimConfig();
     if (selectedDevice >= 0 && selectedDevice < static_cast<int>(DeviceTable().size()))
         config.device = DeviceAt(selectedDevice).name;
-    if (spec == "sim")
+    if (portName == "sim")
         return true;
-    if (spec.rfind("sim:", 0) != 0 && spec.rfind("sim,", 0) != 0) {
-        error = "not a simulator port name: " + spec;
+    if (portName.rfind("sim:", 0) != 0 && portName.rfind("sim,", 0) != 0) {
+        error = "not a simulator port name: " + portName;
         return false;
     }
-    std::string_view rest = std::string_view(spec).substr(4);
-    if (spec[3] == ':') {
+    std::string_view rest = std::string_view(portName).substr(4);
+    if (portName[3] == ':') {
         const size_t comma = rest.find(',');
         const std::string_view first = rest.substr(0, comma);
         if (!first.empty() && first.find('=') == std::string_view::npos) {

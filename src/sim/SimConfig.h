@@ -66,7 +66,7 @@ const char* SimOptionsHelp();
 // Parses a port name "sim" or "sim:NAME[,key=value...]" (the name may also be
 // given as device=NAME). `selectedDevice` is the program's device index, the
 // chip of a plain "sim". False with `error` when the name or an option is bad.
-bool ParseSimSpec(const std::string& spec, int selectedDevice, SimConfig& config,
+bool ParseSimPortName(const std::string& portName, int selectedDevice, SimConfig& config,
                   std::string& error);
 
 // Line speed of a speed index of the mode packet.

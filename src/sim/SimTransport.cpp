@@ -16,10 +16,10 @@ std::map<std::string, std::shared_ptr<SimBoard>>& Registry()
     return boards;
 }
 
-std::string RegistryKey(const std::string& spec, int selectedDevice)
+std::string RegistryKey(const std::string& portName, int selectedDevice)
 {
     // a plain "sim" is a chip of whatever device the program has selected
-    return spec == "sim" ? "sim@" + std::to_string(selectedDevice) : spec;
+    return portName == "sim" ? "sim@" + std::to_string(selectedDevice) : portName;
 }
 
 }  // namespace
@@ -94,27 +94,27 @@ long SimTransport::Read(uint8_t* data, size_t n, int timeoutMs)
     return static_cast<long>(got);
 }
 
-std::shared_ptr<SimBoard> SimBoardFor(const std::string& spec, int selectedDevice,
+std::shared_ptr<SimBoard> SimBoardFor(const std::string& portName, int selectedDevice,
                                       std::string& error)
 {
-    const std::string key = RegistryKey(spec, selectedDevice);
+    const std::string key = RegistryKey(portName, selectedDevice);
     std::lock_guard lock(registryMutex);
     auto& boards = Registry();
     if (auto it = boards.find(key); it != boards.end())
         return it->second;
     SimConfig config;
-    if (!ParseSimSpec(spec, selectedDevice, config, error))
+    if (!ParseSimPortName(portName, selectedDevice, config, error))
         return nullptr;
     auto board = std::make_shared<SimBoard>(config);
     boards[key] = board;
     return board;
 }
 
-std::shared_ptr<SimBoard> FindSimBoard(const std::string& spec, int selectedDevice)
+std::shared_ptr<SimBoard> FindSimBoard(const std::string& portName, int selectedDevice)
 {
     std::lock_guard lock(registryMutex);
     const auto& boards = Registry();
-    const auto it = boards.find(RegistryKey(spec, selectedDevice));
+    const auto it = boards.find(RegistryKey(portName, selectedDevice));
     return it == boards.end() ? nullptr : it->second;
 }
 
@@ -124,10 +124,10 @@ void ResetSimBoards()
     Registry().clear();
 }
 
-std::unique_ptr<Transport> MakeSimTransport(const std::string& spec, int selectedDevice)
+std::unique_ptr<Transport> MakeSimTransport(const std::string& portName, int selectedDevice)
 {
     std::string error;
-    std::shared_ptr<SimBoard> board = SimBoardFor(spec, selectedDevice, error);
+    std::shared_ptr<SimBoard> board = SimBoardFor(portName, selectedDevice, error);
     if (!board)
         return SimTransport::Failing("simulator: " + error);
     return std::make_unique<SimTransport>(std::move(board));
@@ -135,17 +135,17 @@ std::unique_ptr<Transport> MakeSimTransport(const std::string& spec, int selecte
 
 void RegisterBuiltInSimulator()
 {
-    RegisterSimTransportFactory([](const std::string& spec, int selectedDevice) {
+    RegisterSimTransportFactory([](const std::string& portName, int selectedDevice) {
         // The program may run for hours against one board: a board it makes
         // keeps no trace, which would only grow.
-        if (!FindSimBoard(spec, selectedDevice)) {
+        if (!FindSimBoard(portName, selectedDevice)) {
             std::string error;
-            if (std::shared_ptr<SimBoard> board = SimBoardFor(spec, selectedDevice, error)) {
+            if (std::shared_ptr<SimBoard> board = SimBoardFor(portName, selectedDevice, error)) {
                 std::lock_guard lock(board->Mutex());
                 board->SetTraceEnabled(false);
             }
         }
-        return MakeSimTransport(spec, selectedDevice);
+        return MakeSimTransport(portName, selectedDevice);
     });
 }
 

@@ -50,18 +50,18 @@ private:
 // The board of a port name, made on first use and kept for the process.
 // "sim" is a chip of `selectedDevice` (one board per device). Null with `error`
 // when the name or its options are bad.
-std::shared_ptr<SimBoard> SimBoardFor(const std::string& spec, int selectedDevice,
+std::shared_ptr<SimBoard> SimBoardFor(const std::string& portName, int selectedDevice,
                                       std::string& error);
 
 // The board a port name has made so far, or null.
-std::shared_ptr<SimBoard> FindSimBoard(const std::string& spec, int selectedDevice = -1);
+std::shared_ptr<SimBoard> FindSimBoard(const std::string& portName, int selectedDevice = -1);
 
 // Forgets every board (tests start afresh with it).
 void ResetSimBoards();
 
 // The transport for a port name: a SimTransport over its board, or one whose
 // open fails with the reason.
-std::unique_ptr<Transport> MakeSimTransport(const std::string& spec, int selectedDevice);
+std::unique_ptr<Transport> MakeSimTransport(const std::string& portName, int selectedDevice);
 
 // Makes the port names "sim" and "sim:NAME" open the simulator in this program.
 // The boards it makes keep no trace.

@@ -148,11 +148,11 @@ TEST_F(SimTransportTest, PlainSimIsTheSelectedDevice)
 
 TEST_F(SimTransportTest, BadPortNamesFailToOpenWithTheReason)
 {
-    for (const char* spec : {"sim:ATmega9", "sim:ATmega8/8A,colour=blue", "sim:ATmega8/8A,slow=x"}) {
-        auto t = MakeSimTransport(spec, -1);
+    for (const char* portName : {"sim:ATmega9", "sim:ATmega8/8A,colour=blue", "sim:ATmega8/8A,slow=x"}) {
+        auto t = MakeSimTransport(portName, -1);
         ASSERT_TRUE(t);
         std::string error;
-        EXPECT_FALSE(t->Open(19200, error)) << spec;
+        EXPECT_FALSE(t->Open(19200, error)) << portName;
         EXPECT_NE(error.find("simulator"), std::string::npos) << error;
     }
 }
@@ -177,7 +177,7 @@ TEST_F(SimTransportTest, OptionParsing)
 {
     SimConfig c;
     std::string error;
-    ASSERT_TRUE(ParseSimSpec("sim:ATmega8,signature=1e-93-07,cal=5A4F,noreply=::2,"
+    ASSERT_TRUE(ParseSimPortName("sim:ATmega8,signature=1e-93-07,cal=5A4F,noreply=::2,"
                              "wrongreply=0x25:1:0x00,truncate=N:1,garbage=00,serial=0102030405,"
                              "lock=0xFC,star,bootloader=yes",
                              -1, c, error))
@@ -203,9 +203,9 @@ TEST_F(SimTransportTest, OptionParsing)
         {"sim:ATmega328P", "ATmega328/328P"}, {"sim:atmega8a", "ATmega8/8A"},
         {"sim:AT90PWM3", "AT90PWM2/3"},       {"sim:ATmega16U4", "ATmega16U2/16U4"},
         {"sim:ATtiny13", "ATtiny13/13A"},     {"sim:device=AT89S52", "AT89S52"}};
-    for (const auto& [spec, device] : names) {
+    for (const auto& [portName, device] : names) {
         SimConfig d;
-        EXPECT_TRUE(ParseSimSpec(spec, -1, d, error)) << spec << ": " << error;
+        EXPECT_TRUE(ParseSimPortName(portName, -1, d, error)) << portName << ": " << error;
         EXPECT_EQ(d.device, device);
     }
 
@@ -213,7 +213,7 @@ TEST_F(SimTransportTest, OptionParsing)
                             "sim:ATmega8,signature=1E93", "sim:ATmega8,version=1.0c",
                             "sim:ATmega8,cal=0102030405", "simulator", "sim:ATmega8,locked=maybe"}) {
         SimConfig d;
-        EXPECT_FALSE(ParseSimSpec(bad, -1, d, error)) << bad;
+        EXPECT_FALSE(ParseSimPortName(bad, -1, d, error)) << bad;
         EXPECT_FALSE(error.empty());
     }
 }
