@@ -121,6 +121,35 @@ TEST(MemoryCli, FirmwareUpdateAsksAndChecksTheImage)
     EXPECT_FALSE(Contains(r.out, "Reading firmware version"));
 }
 
+// Ctrl-C during a transfer is the Cancel button: the read stops after the
+// block in progress, the command says so and exits non-zero.
+TEST(MemoryCli, InterruptCancelsTheTransfer)
+{
+    TempDir dir;
+    const auto out = dir / "out.txt";
+    const auto err = dir / "err.txt";
+    const auto file = dir / "chip.bin";
+    const std::string command = std::string("exec '") + ZELKO_CLI +
+                                "' --port sim:ATmega2560/2561,slow=1 --device ATmega2560/2561 read flash '" + file.string() +
+                                "' >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
+    pid_t pid = -1;
+    const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+    ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    // Wait until the transfer runs (a slow board: 256 KiB would take minutes).
+    for (int i = 0; i < 200 && !Contains(ReadFile(out), "Connection accepted"); ++i)
+        usleep(50 * 1000);
+    usleep(500 * 1000);
+    kill(pid, SIGINT);
+    int raw = 0;
+    ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+    ASSERT_TRUE(WIFEXITED(raw)) << "killed by the signal instead of cancelling";
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    const std::string text = ReadFile(out);
+    EXPECT_TRUE(Contains(text, "Flash read cancelled")) << text;
+    EXPECT_TRUE(Contains(text, "Flash length: 262144 (0x40000) bytes")) << text;
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
 // zi1sim keeps its chip between the commands: program, verify and read back
 // the sample program through a pseudo-terminal.
 class Zi1sim {
