@@ -84,6 +84,15 @@ TEST_F(PortMapTest, UnmappedPortAndBadSimulatorNameSayWhy)
     EXPECT_EQ(ui.Texts(UiEvent::Box), (std::vector<std::string>{Translate(1173)}));
     EXPECT_EQ(ui.LastStatus(), "Cannot open COM200: " + Format(2023, 200, 200));
 
+    // Read Calibration Bytes does not check for a configured port: port 0
+    // opens nothing.
+    ui.Clear();
+    c.comPort = 0;
+    c.OnReadCalibration();
+    EXPECT_EQ(ui.Texts(UiEvent::Box), (std::vector<std::string>{Translate(1173)}));
+    EXPECT_EQ(ui.Texts(UiEvent::Status).front(), Translate(1027));
+    EXPECT_EQ(ui.waitCursorDepth, 0);
+
     ui.Clear();
     SetPortOverride(7, "sim:NoSuchChip");
     EXPECT_FALSE(c.EnterProgrammingMode(7, 0));
