@@ -158,10 +158,14 @@ TEST(Zi1simProgram, ServesTheBoardOnAPseudoTerminal)
 
     // switched off and on, the board comes up in its bootloader
     sim.Signal(SIGUSR2);
-    usleep(200'000);
     fd = OpenRaw(sim.Path());
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(Exchange(fd, {'@'}, 3), (Bytes{'l', 'd', 'r'}));
+    Bytes version;
+    for (int i = 0; i < 50 && version != Bytes{'l', 'd', 'r'}; ++i) {
+        usleep(20'000);
+        version = Exchange(fd, {'@'}, 3);
+    }
+    EXPECT_EQ(version, (Bytes{'l', 'd', 'r'}));
     close(fd);
 
     EXPECT_EQ(sim.Stop(), 0);
