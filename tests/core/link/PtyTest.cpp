@@ -119,6 +119,8 @@ TEST_F(PtyPortTest, PortHeldByAnotherProcessCannotBeOpened)
         name = path;
         return std::unique_ptr<Transport>(new PosixSerialTransport(path));
     });
+    TempDir dir;
+    c.projectSettings.Log = (dir / "log.txt").string();
     SetSleeper([](int) {});
     EXPECT_FALSE(c.EnterProgrammingMode(1, 0));
     SetSleeper(nullptr);
@@ -131,6 +133,8 @@ TEST_F(PtyPortTest, PortHeldByAnotherProcessCannotBeOpened)
     const std::string reason = ui.LastStatus();
     EXPECT_EQ(reason.rfind("Cannot open " + path + ": Device or resource busy", 0), 0u) << reason;
     EXPECT_NE(reason.find(Translate(2022)), std::string::npos) << reason;
+    EXPECT_EQ(ReadFile(dir / "log.txt"),
+              Translate(1027) + std::string("\n") + Translate(1173) + "\n" + reason + "\n");
 
     // Once the holder has gone, the port opens.
     EXPECT_TRUE(port.Open(0, 19200));
