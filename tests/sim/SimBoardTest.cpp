@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/devices/DeviceTable.h"
 #include "sim/SimBoard.h"
 #include "sim/SimTestSupport.h"
 
@@ -326,4 +327,34 @@ TEST(SimBoard, TraceRecordsBothDirections)
     EXPECT_FALSE(trace[3].fromHost);
     EXPECT_EQ(trace[3].byte, 'c');
     EXPECT_LE(trace[0].seconds, trace[3].seconds);
+}
+
+// Whatever arrives on the line, for every device, the board neither crashes
+// nor reads or writes outside the chip's memories (the sanitizer builds watch).
+TEST(SimBoard, NoiseOnTheLineIsHarmless)
+{
+    uint32_t state = 12345;
+    auto next = [&] {
+        state = state * 1103515245u + 12345u;
+        return static_cast<uint8_t>(state >> 16);
+    };
+    for (const zelko::DeviceRecord& d : zelko::DeviceTable()) {
+        SimBoard board(ConfigFor(d.name));
+        board.SetTraceEnabled(false);
+        OpenSession(board);
+        // addresses all over the memories: set the pointer and the extended
+        // address at random, then let noise do the rest
+        Bytes noise;
+        for (int i = 0; i < 6000; ++i) {
+            const uint8_t b = next();
+            if (b < 8) {
+                noise.insert(noise.end(), {':', next(), next(), '4', 0x4D, 0x00, next(), 0x00});
+                noise.insert(noise.end(), {'4', 0x4C, next(), next(), 0x00, '}', next()});
+            } else {
+                noise.push_back(b);
+            }
+        }
+        Send(board, noise);
+        EXPECT_EQ(board.Chip().Flash().size(), static_cast<size_t>(d.flashSize)) << d.name;
+    }
 }
