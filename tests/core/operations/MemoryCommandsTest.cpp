@@ -290,6 +290,7 @@ TEST(MemoryCommandsTest, ProgramFlashChecksTheSignature)
         {"locked, erase", "locked=1", {true}, {locked}, 0, true},
         {"locked, leave it", "locked=1", {false}, {locked}, -1, false},
         {"AT89S with another signature: no question", "device=AT89S51,signature=1E5207", {}, {}, 0, true},
+        {"record sharing its signature with an earlier one", "device=ATA6602/6612", {}, {}, 0, true},
         {"signature unreadable", "noreply=5:1", {}, {}, -1, false},
     };
     for (const Case& k : cases) {
@@ -316,18 +317,24 @@ TEST(MemoryCommandsTest, ProgramFlashChecksTheSignature)
     }
 }
 
-// The erase of a locked chip is given its time before programming starts.
+// The erase of a locked chip is given its time before programming starts:
+// the session's last pause (10 ms before programming enable) is followed by
+// the erase's 10 and 15 ms, then the first page's write time.
 TEST(MemoryCommandsTest, ProgramFlashWaitsAfterErasingALockedChip)
 {
-    SimBench<> b("locked=1");
-    b.c.projectSettings.CheckSign = true;
-    b.ui.answers = {true};
-    b.c.flashBuffer.SetContents(Pattern(64, 1), Loaded);
-    b.c.OnProgramFlash();
-    ASSERT_EQ(b.c.LastCommandResult, 0);
-    const auto s = b.Sleeps();
-    const std::vector<int> erase = {10, 15};
-    EXPECT_TRUE(std::search(s.begin(), s.end(), erase.begin(), erase.end()) != s.end());
+    const std::vector<int> withErase = {10, 10, 15, 15};
+    for (bool locked : {true, false}) {
+        SCOPED_TRACE(locked);
+        SimBench<> b(locked ? "locked=1" : "");
+        b.c.projectSettings.CheckSign = true;
+        b.ui.answers = {true};
+        b.c.flashBuffer.SetContents(Pattern(64, 1), Loaded);
+        b.c.OnProgramFlash();
+        ASSERT_EQ(b.c.LastCommandResult, 0);
+        const auto s = b.Sleeps();
+        EXPECT_EQ(std::search(s.begin(), s.end(), withErase.begin(), withErase.end()) != s.end(),
+                  locked);
+    }
 }
 
 TEST(MemoryCommandsTest, SerialNumberStepsAfterEveryRunOfTheOperation)
