@@ -116,6 +116,21 @@ TEST(MemoryCommandsTest, ProgramVerifyReadRoundTrip)
     }
 }
 
+// A chip whose only data lies above 128 KiB is not blank. Without the extended
+// address before each block, the check would read the lower half twice.
+TEST(MemoryCommandsTest, BlankCheckSeesDataAbove128KiB)
+{
+    SimBench<> b("device=ATmega2560/2561");
+    b.board->SetTraceEnabled(false);
+    {
+        std::lock_guard lock(b.board->Mutex());
+        b.board->Chip().Flash()[0x3FFFF] = 0x00;
+    }
+    b.c.OnBlankCheck();
+    EXPECT_EQ(b.c.LastCommandResult, 1);
+    EXPECT_EQ(b.ui.LastStatus(), "Blank check: Flash is not empty");
+}
+
 TEST(MemoryCommandsTest, ErasedPagesAreSkippedUnlessDisabled)
 {
     for (bool noSkip : {false, true}) {
