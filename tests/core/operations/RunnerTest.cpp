@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <future>
+#include <thread>
 
 #include "core/app/Controller.h"
 #include "core/app/Messages.h"
@@ -35,6 +38,72 @@ class HideRecordingUi : public test::RecordingUi {
 public:
     void ProgressHideCancel() override { hidden = true; }
     bool hidden = false;
+};
+
+// Carries out the worker's calls on the UI thread while the worker waits, the
+// way a GUI front end does, and records on which thread each call ran.
+class MarshallingUi : public test::RecordingUi {
+public:
+    void ShowStatusLine(const std::string& t) override
+    {
+        OnUi([&] { RecordingUi::ShowStatusLine(t); });
+    }
+    void ShowBox(const std::string& t, const std::string& title, BoxIcon i) override
+    {
+        OnUi([&] { RecordingUi::ShowBox(t, title, i); });
+    }
+    bool AskOkCancel(const std::string& t, const std::string& title) override
+    {
+        bool answer = false;
+        OnUi([&] { answer = RecordingUi::AskOkCancel(t, title); });
+        return answer;
+    }
+    void ProgressPercent(int p, const std::string& t) override
+    {
+        OnUi([&] { RecordingUi::ProgressPercent(p, t); });
+    }
+    void RunOperation(OperationControl& op) override
+    {
+        std::unique_lock lock(mutex_);
+        while (!op.Finished()) {
+            queued_.wait_for(lock, std::chrono::milliseconds(5), [&] { return !tasks_.empty(); });
+            while (!tasks_.empty()) {
+                auto task = std::move(tasks_.front());
+                tasks_.pop_front();
+                lock.unlock();
+                task();
+                lock.lock();
+            }
+        }
+    }
+    std::atomic<int> callsOffUiThread{0};
+    std::atomic<int> callsCarried{0};
+
+private:
+    void OnUi(const std::function<void()>& call)
+    {
+        if (std::this_thread::get_id() == uiThread_) {
+            call();
+            return;
+        }
+        std::packaged_task<void()> task([&] {
+            if (std::this_thread::get_id() != uiThread_)
+                ++callsOffUiThread;
+            ++callsCarried;
+            call();
+        });
+        auto done = task.get_future();
+        {
+            std::lock_guard lock(mutex_);
+            tasks_.push_back(std::move(task));
+        }
+        queued_.notify_one();
+        done.wait();
+    }
+    const std::thread::id uiThread_ = std::this_thread::get_id();
+    std::mutex mutex_;
+    std::condition_variable queued_;
+    std::deque<std::packaged_task<void()>> tasks_;
 };
 
 template <class Ui>
@@ -83,6 +152,33 @@ TEST(RunnerTest, CancelAfterTheWorkerStoredItsResultGivesThree)
     ZI1BlankCheck op(b.c, &b.c.projectSettings);
     EXPECT_EQ(op.DoModal(), kOpCancelledAfterEnd);
     EXPECT_TRUE(op.UserCancelled());
+}
+
+// The worker's question, progress and error box are carried out by the UI
+// thread while the worker waits; nothing runs on the worker's side of the UI.
+TEST(RunnerTest, WorkerCallsCanBeCarriedOutOnTheUiThread)
+{
+    Bench<MarshallingUi> b;
+    b.c.eepromBuffer.SetContents(std::vector<uint8_t>(600, 0x33), Loaded);
+    b.ui.answers = {true};
+    b.Board().hook = [](const std::vector<uint8_t>& cmd, int, std::vector<uint8_t>& reply) {
+        static int blocks = 0;
+        if (cmd[0] == '>' && ++blocks == 6) {
+            blocks = 0;
+            reply.clear();  // the sixth block goes unanswered
+        }
+    };
+    ZI1ProgramData op(b.c, &b.c.projectSettings);
+    op.buffer = &b.c.eepromBuffer;
+    op.isFlash = false;
+    op.writeCommand = kCmdWriteEeprom;
+    op.limit = 512;
+    EXPECT_EQ(op.DoModal(), kOpLinkError);
+    EXPECT_EQ(b.ui.Count(UiEvent::OkCancel), 1);
+    EXPECT_EQ(b.ui.Texts(UiEvent::Box), std::vector<std::string>{"Connection error"});
+    EXPECT_EQ(b.ui.percents, (std::vector<int>{12, 25, 37, 50}));
+    EXPECT_GE(b.ui.callsCarried.load(), 6);
+    EXPECT_EQ(b.ui.callsOffUiThread.load(), 0);
 }
 
 // ---- Firmware upload --------------------------------------------------------
