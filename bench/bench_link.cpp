@@ -45,6 +45,7 @@ struct SilentUi : zelko::UserInterface {
 struct LineCount {
     double bitSeconds = 0;
     long bytes = 0;
+    long writes = 0;
 };
 
 class CountingTransport : public zelko::Transport {
@@ -64,6 +65,7 @@ public:
     {
         const long r = inner_->Write(data, n, timeoutMs);
         Add(r);
+        ++count_.writes;
         return r;
     }
     long Read(uint8_t* data, size_t n, int timeoutMs) override
@@ -171,10 +173,11 @@ void Run(const std::string& simBin, const char* device, int speedIndex)
 
     const double least = line.bitSeconds + pausedMs / 1000.0;
     std::printf("%-16s speed %d (%6d bit/s): %s, %7.2f s; least %7.2f s (%ld bytes on the line, "
-                "%.2f s of pauses); ratio %.3f\n",
+                "%.2f s of pauses); ratio %.3f; %ld writes, %.3f ms above the least per write\n",
                 device, speedIndex, zelko::SerialPort::BaudForIndex(speedIndex),
                 programmed && c.FlashVerifyPassed ? "program+verify OK" : "FAILED",
-                seconds, least, line.bytes, pausedMs / 1000.0, seconds / least);
+                seconds, least, line.bytes, pausedMs / 1000.0, seconds / least, line.writes,
+                (seconds - least) * 1000.0 / static_cast<double>(line.writes));
     std::fflush(stdout);
 }
 
