@@ -23,7 +23,8 @@ void SetStates(MemoryBuffer& b, int offset, int n, ByteState state)
 int ZI1ProgramData::Run()
 {
     MemoryBuffer& b = *buffer;
-    const int length = static_cast<int>(std::min<size_t>(b.Length, b.Data.size()));
+    const int length = static_cast<int>(std::min({static_cast<size_t>(std::max(b.Length, 0)),
+                                                  b.Data.size(), b.States.size()}));
     SetStates(b, 0, static_cast<int>(b.States.size()), Failed);
 
     if (length > limit) {
