@@ -435,13 +435,14 @@ void Controller::OnUpdateFirmware()
     if (!HavePort(*this))
         return;
 
+    // The board's own text when it could be read; after a version conflict
+    // the "unknown version" text the read left behind.
     std::string current;
-    if (ReadBoardInfo(&current, nullptr, true)) {
-        // current holds the version text read
-    } else if (bootloaderDetected) {
-        current = Translate(1189);
-    } else if (!versionConflict) {
-        current.clear();
+    if (!ReadBoardInfo(&current, nullptr, true)) {
+        if (bootloaderDetected)
+            current = Translate(1189);
+        else if (!versionConflict)
+            current.clear();
     }
     ReportMessage(Translate(1195));
     const std::string newVersion = FirmwareVersionOf(image->bytes);
