@@ -181,6 +181,42 @@ TEST(RunnerTest, WorkerCallsCanBeCarriedOutOnTheUiThread)
     EXPECT_EQ(b.ui.callsOffUiThread.load(), 0);
 }
 
+// Runs a list of progress calls on the worker.
+class ProgressScript : public CProgressDlg {
+public:
+    using CProgressDlg::CProgressDlg;
+    std::vector<std::pair<int, std::vector<int>>> stages;  // total, then the done values
+
+protected:
+    int Run() override
+    {
+        for (const auto& [total, dones] : stages) {
+            BeginStage(total, "caption", "text");
+            for (int d : dones)
+                ReportProgress(d);
+        }
+        return kOpDone;
+    }
+};
+
+TEST(RunnerTest, ProgressShowsEachPercentOnceAndNothingWithoutATotal)
+{
+    Bench<test::RecordingUi> b;
+    ProgressScript op(b.c, nullptr);
+    op.stages = {
+        {0, {0, 1, 2}},            // no total: nothing is shown
+        {3, {0, 1, 2}},            // 0 % is where the bar starts; the last block shows 66 %
+        {1000, {0, 1, 2, 9, 10, 11, 999}},  // 0 % and repeats of 1 % are not shown again
+        {4, {0, 3}},               // a new stage starts again from 0
+        {3072, {1000}},
+    };
+    EXPECT_EQ(op.DoModal(), kOpDone);
+    EXPECT_EQ(b.ui.percents, (std::vector<int>{33, 66, 1, 99, 75, 32}));
+    const auto texts = b.ui.Texts(UiEvent::Progress);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.front(), "33% completed");
+}
+
 // ---- Firmware upload --------------------------------------------------------
 
 std::vector<uint8_t> Image()
