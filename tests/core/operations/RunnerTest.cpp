@@ -217,6 +217,46 @@ TEST(RunnerTest, ProgressShowsEachPercentOnceAndNothingWithoutATotal)
     EXPECT_EQ(texts.front(), "33% completed");
 }
 
+// Repaints a buffer while the worker fills it, taking the buffer lock the way
+// a hex view does for a busy buffer.
+class PaintingUi : public test::RecordingUi {
+public:
+    void RunOperation(OperationControl& op) override
+    {
+        do {
+            std::lock_guard lock(BufferContentMutex());
+            for (size_t i = 0; i < buffer->Data.size(); ++i)
+                checksum += buffer->Data[i] + buffer->States[i];
+            ++paints;
+        } while (!op.WaitFinished(0));
+    }
+    MemoryBuffer* buffer = nullptr;
+    unsigned long checksum = 0;
+    int paints = 0;
+};
+
+TEST(RunnerTest, BufferCanBePaintedWhileTheWorkerFillsIt)
+{
+    Bench<PaintingUi> b;
+    b.ui.buffer = &b.c.flashBuffer;
+    b.Board().flash.assign(8192, 0x42);
+    b.c.flashBuffer.CreateBuffer(8192);
+    {
+        ZI1ReadData op(b.c, &b.c.projectSettings);
+        op.buffer = &b.c.flashBuffer;
+        ASSERT_EQ(op.DoModal(), kOpDone);
+    }
+    EXPECT_EQ(b.c.flashBuffer.Data, std::vector<uint8_t>(8192, 0x42));
+    // The verify reads on from the board's pointer (all 0xFF there): it writes
+    // Failed states while the view paints.
+    ZI1VerifyData op(b.c, &b.c.projectSettings);
+    op.buffer = &b.c.flashBuffer;
+    op.limit = 8192;
+    ASSERT_EQ(op.DoModal(), kOpDone);
+    EXPECT_FALSE(op.matches);
+    EXPECT_GE(b.ui.paints, 2);
+}
+
 // ---- Firmware upload --------------------------------------------------------
 
 std::vector<uint8_t> Image()
