@@ -33,7 +33,13 @@ int CProgressDlg::DoModal()
 
 void CProgressDlg::WorkerMain()
 {
-    const int r = Run();
+    int r = kOpLinkError;
+    try {
+        r = Run();
+    } catch (...) {
+        // Out of memory and the like: the command reports the failure, the
+        // program goes on.
+    }
     result_.store(r, std::memory_order_release);
     {
         std::lock_guard lock(finishMutex_);
