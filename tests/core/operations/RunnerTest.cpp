@@ -217,6 +217,22 @@ TEST(RunnerTest, ProgressShowsEachPercentOnceAndNothingWithoutATotal)
     EXPECT_EQ(texts.front(), "33% completed");
 }
 
+class ThrowingOperation : public CProgressDlg {
+public:
+    using CProgressDlg::CProgressDlg;
+
+protected:
+    int Run() override { throw std::bad_alloc(); }
+};
+
+TEST(RunnerTest, AnExceptionInTheWorkerIsAFailureNotACrash)
+{
+    Bench<test::RecordingUi> b;
+    ThrowingOperation op(b.c, nullptr);
+    EXPECT_EQ(op.DoModal(), kOpLinkError);
+    EXPECT_FALSE(op.UserCancelled());
+}
+
 // Repaints a buffer while the worker fills it, taking the buffer lock the way
 // a hex view does for a busy buffer.
 class PaintingUi : public test::RecordingUi {
