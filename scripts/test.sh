@@ -19,11 +19,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== threaded tests under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELKO_SANITIZE=tsan >/dev/null
-for t in test_link test_operations test_lockfuse; do
-    if cmake --build build-tsan --target help | grep -qw "$t"; then
-        cmake --build build-tsan -j"$jobs" --target "$t"
-        echo "-- $t under ThreadSanitizer"
-        TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "build-tsan/tests/$t" --gtest_brief=1
-    fi
+tsan_tests="test_link test_operations test_lockfuse"
+cmake --build build-tsan -j"$jobs" --target $tsan_tests zi1sim zelko-cli
+for t in $tsan_tests; do
+    echo "-- $t under ThreadSanitizer"
+    (cd build-tsan/tests && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "./$t" --gtest_brief=1)
 done
 echo "== all tests passed"
