@@ -2,6 +2,7 @@
 // pseudo-terminal so that any program (ZELKO, a terminal, a test) can open it
 // like a serial port.
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
@@ -169,12 +170,15 @@ void Server::Process(Clock::time_point now)
     const int slowMs = board_.Config().slowMs;
     while (!in_.empty() && in_.front().at <= now) {
         const uint8_t b = in_.front().byte;
+        // Replies are timed from the moment the byte was complete on the line,
+        // not from when this loop woke up, so wake-up latency never adds up.
+        const Clock::time_point arrived = in_.front().at;
         in_.pop_front();
         Trace("->", b);
         for (const ReplyByte& r : board_.Exchange(&b, 1, 0)) {
             Clock::time_point at = now;
             if (pace_ || slowMs > 0) {
-                at = std::max(now, lastDeparture_) + std::chrono::milliseconds(slowMs);
+                at = std::max(arrived, lastDeparture_) + std::chrono::milliseconds(slowMs);
                 if (pace_)
                     at += ByteTime(r.baud);
                 lastDeparture_ = at;
@@ -310,6 +314,9 @@ int Server::Run()
 
 int main(int argc, char** argv)
 {
+    // Paced bytes are microseconds apart; the default 50 us timer slack would
+    // make every wake-up late.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     SimConfig config;
     bool pace = false;
     bool deviceGiven = false;
