@@ -92,4 +92,25 @@ public:
     virtual void Beep() {}
 };
 
+// Shows the wait cursor from construction until Restore() or destruction, so
+// that every exit of a command restores it.
+class WaitCursor {
+public:
+    explicit WaitCursor(UserInterface& ui) : ui_(ui) { ui_.SetWaitCursor(true); }
+    ~WaitCursor() { Restore(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+    void Restore()
+    {
+        if (shown_) {
+            shown_ = false;
+            ui_.SetWaitCursor(false);
+        }
+    }
+
+private:
+    UserInterface& ui_;
+    bool shown_ = true;
+};
+
 }  // namespace zelko

@@ -126,16 +126,19 @@ const DeviceRecord& DeviceAt(int index)
     return kDevices[index];
 }
 
+bool SignatureBelongsTo(const DeviceRecord& record, int s0, int s1, int s2)
+{
+    const auto& s = record.signature;
+    return (s[0] == s0 && s[1] == s1 && s[2] == s2) || (s[3] == s0 && s[4] == s1 && s[5] == s2);
+}
+
 int FindBySignature(int s0, int s1, int s2)
 {
     // Anything else in the first byte is not an Atmel signature (00 01 02 is
     // what a locked AVR answers).
     if (s0 != 0x1E && s0 != 0x1F) return -1;
-    for (int i = 0; i < kDeviceCount; ++i) {
-        const auto& s = kDevices[i].signature;
-        if (s[0] == s0 && s[1] == s1 && s[2] == s2) return i;
-        if (s[3] == s0 && s[4] == s1 && s[5] == s2) return i;
-    }
+    for (int i = 0; i < kDeviceCount; ++i)
+        if (SignatureBelongsTo(kDevices[i], s0, s1, s2)) return i;
     return -1;
 }
 

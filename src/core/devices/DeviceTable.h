@@ -46,6 +46,9 @@ const DeviceRecord& DeviceAt(int index);
 // or when s0 is neither 0x1E nor 0x1F.
 int FindBySignature(int s0, int s1, int s2);
 
+// Whether three signature bytes are the record's signature A or B.
+bool SignatureBelongsTo(const DeviceRecord& record, int s0, int s1, int s2);
+
 // The first record with this device number; 0 when none has it.
 int FindByDeviceNo(int deviceNo);
 

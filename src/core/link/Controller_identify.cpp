@@ -15,24 +15,6 @@ namespace {
 
 constexpr uint8_t kAck = 0x0D;
 
-// Shows the wait cursor for as long as a command talks to the board.
-class WaitCursor {
-public:
-    explicit WaitCursor(UserInterface& ui) : ui_(ui) { ui_.SetWaitCursor(true); }
-    ~WaitCursor() { Restore(); }
-    void Restore()
-    {
-        if (shown_) {
-            shown_ = false;
-            ui_.SetWaitCursor(false);
-        }
-    }
-
-private:
-    UserInterface& ui_;
-    bool shown_ = true;
-};
-
 bool IsAt89s(const DeviceRecord& d)
 {
     return d.interfaceKind == kInterfaceAt89s || d.interfaceKind == kInterfaceAt89s8253;
@@ -41,16 +23,6 @@ bool IsAt89s(const DeviceRecord& d)
 bool IsAt89s8253(const DeviceRecord& d)
 {
     return std::strcmp(d.name, "AT89S8253") == 0;
-}
-
-bool MatchesRecord(const DeviceRecord& d, const std::array<int, 3>& s)
-{
-    for (int half = 0; half < 2; ++half) {
-        if (d.signature[half * 3] == s[0] && d.signature[half * 3 + 1] == s[1] &&
-            d.signature[half * 3 + 2] == s[2])
-            return true;
-    }
-    return false;
 }
 
 bool IsLockedSignature(const std::array<int, 3>& s)
@@ -174,7 +146,8 @@ int Controller::CheckTargetSignature()
     // Several records share a signature (the ATA parts and the ATmega they are
     // built on): the chip matches when it carries the selected record's own
     // signature, whichever record the table lists first.
-    return MatchesRecord(SelectedDevice(), lastSignature) ? 0 : 1;
+    const auto& s = lastSignature;
+    return SignatureBelongsTo(SelectedDevice(), s[0], s[1], s[2]) ? 0 : 1;
 }
 
 void Controller::OnReadSignature()
@@ -216,7 +189,7 @@ void Controller::OnReadSignature()
 
     const std::array<int, 3>& s = lastSignature;
     std::string name;
-    if (MatchesRecord(device, s)) {
+    if (SignatureBelongsTo(device, s[0], s[1], s[2])) {
         name = device.name;
     } else if (const int index = FindBySignature(s[0], s[1], s[2]); index >= 0) {
         name = DeviceAt(index).name;

@@ -42,18 +42,6 @@ int ClampLockMode(int mode) { return std::clamp(mode, 0, 3); }
 
 bool IsAt89s8253(const DeviceRecord& d) { return std::strcmp(d.name, "AT89S8253") == 0; }
 
-bool SignatureMatches(const DeviceRecord& d, const std::array<int, 3>& sig)
-{
-    for (size_t half = 0; half < 2; ++half) {
-        bool equal = true;
-        for (size_t i = 0; i < 3; ++i)
-            equal = equal && sig[i] == d.signature[half * 3 + i];
-        if (equal)
-            return true;
-    }
-    return false;
-}
-
 // Sends a board command with its instruction bytes as one write.
 bool SendCommand(SerialPort& port, uint8_t command, const uint8_t* bytes, size_t n)
 {
@@ -78,24 +66,6 @@ bool OpenSession(Controller& c)
     c.serialPort.Close();
     return false;
 }
-
-// Wait cursor for the lifetime of the object.
-class WaitCursor {
-public:
-    explicit WaitCursor(UserInterface& ui) : ui_(ui) { ui_.SetWaitCursor(true); }
-    ~WaitCursor() { Restore(); }
-    void Restore()
-    {
-        if (shown_) {
-            shown_ = false;
-            ui_.SetWaitCursor(false);
-        }
-    }
-
-private:
-    UserInterface& ui_;
-    bool shown_ = true;
-};
 
 }  // namespace
 
@@ -232,7 +202,8 @@ bool Controller::ReadLockFuse(LockFuseSettings& result)
             ReportMessage(Translate(readFailureMessage));
             return false;
         }
-        if (!SignatureMatches(dev, lastSignature) && !Ask(Translate(1049))) {
+        const auto& sig = lastSignature;
+        if (!SignatureBelongsTo(dev, sig[0], sig[1], sig[2]) && !Ask(Translate(1049))) {
             cursor.Restore();
             LeaveProgrammingMode();
             ShowStatus(Translate(1106));

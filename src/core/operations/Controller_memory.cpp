@@ -14,24 +14,6 @@
 namespace zelko {
 namespace {
 
-// Shows the wait cursor until destroyed or restored.
-class WaitCursor {
-public:
-    explicit WaitCursor(UserInterface& ui) : ui_(ui) { ui_.SetWaitCursor(true); }
-    ~WaitCursor() { Restore(); }
-    void Restore()
-    {
-        if (on_) {
-            on_ = false;
-            ui_.SetWaitCursor(false);
-        }
-    }
-
-private:
-    UserInterface& ui_;
-    bool on_ = true;
-};
-
 bool HavePort(Controller& c)
 {
     if (c.comPort != 0)
@@ -72,16 +54,6 @@ void Epilogue(Controller& c, MemoryBuffer& b)
     b.RefreshPreview();
     CloseSession(c);
     b.RefreshPreview();
-}
-
-// The chip's signature is the selected record's (either of its two).
-bool MatchesSelection(const DeviceRecord& d, const std::array<int, 3>& s)
-{
-    for (int k = 0; k < 2; ++k)
-        if (d.signature[3 * k] == s[0] && d.signature[3 * k + 1] == s[1] &&
-            d.signature[3 * k + 2] == s[2])
-            return true;
-    return false;
 }
 
 struct MemoryTexts {
@@ -358,7 +330,7 @@ void Controller::OnChipErase()
         CloseSession(*this);
         const std::array<int, 3> s = lastSignature;
         std::string name;
-        if (MatchesSelection(d, s)) {
+        if (SignatureBelongsTo(d, s[0], s[1], s[2])) {
             // Records may share a signature: the selection stands when it fits.
             name = d.name;
         } else if (const int index = FindBySignature(s[0], s[1], s[2]); index >= 0) {
