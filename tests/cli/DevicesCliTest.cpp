@@ -7,26 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-};
-
-RunResult RunCli(const std::string& args)
-{
-    RunResult r;
-    const std::string command = std::string("'") + ZELKO_CLI + "' " + args + " 2>/dev/null";
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return r;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
-    const int raw = pclose(p);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return r;
-}
+using zelko::test::CliResult;
+using zelko::test::RunCli;
 
 std::vector<std::string> Split(const std::string& text, char separator)
 {
@@ -39,7 +25,7 @@ std::vector<std::string> Split(const std::string& text, char separator)
 
 TEST(DevicesCli, ListsEveryDeviceInTableOrder)
 {
-    const RunResult r = RunCli("devices");
+    const CliResult r = RunCli("devices");
     ASSERT_EQ(r.status, 0);
     ASSERT_FALSE(r.out.empty());
     EXPECT_EQ(r.out.back(), '\n');
@@ -69,11 +55,11 @@ TEST(DevicesCli, ListsEveryDeviceInTableOrder)
 
 TEST(DevicesCli, HelpNamesTheCommandAndExtraWordsAreRefused)
 {
-    const RunResult help = RunCli("--help");
+    const CliResult help = RunCli("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("  devices "), std::string::npos);
 
-    const RunResult extra = RunCli("devices ATmega8");
+    const CliResult extra = RunCli("devices ATmega8");
     EXPECT_EQ(extra.status, 2);
     EXPECT_EQ(extra.out, "");
 }

@@ -13,30 +13,12 @@
 
 namespace {
 
+using zelko::test::CliResult;
 using zelko::test::ReadFile;
+using zelko::test::RunCli;
+using zelko::test::ShellQuote;
 using zelko::test::TempDir;
 using zelko::test::WriteFile;
-
-struct CliRun {
-    int status;
-    std::string out, err;
-};
-
-std::string Quote(const std::string& s)
-{
-    std::string q = "'";
-    for (char ch : s)
-        q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-    return q + "'";
-}
-
-CliRun Cli(const TempDir& dir, const std::string& args)
-{
-    const std::string out = (dir / "stdout").string(), err = (dir / "stderr").string();
-    const std::string cmd = std::string(ZELKO_CLI) + " " + args + " >" + out + " 2>" + err;
-    const int raw = std::system(cmd.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
-}
 
 bool HaveSrecCat()
 {
@@ -50,7 +32,7 @@ TEST(ImageCli, ConvertMatchesSrecCatBinaries)
     TempDir dir;
     for (const char* name : {"blink.hex", "blink.eep", "big04.hex", "seg02.hex", "wide255.hex"}) {
         const std::string out = (dir / (std::string(name) + ".bin")).string();
-        const CliRun r = Cli(dir, "image convert " + Quote(kFixtures + "/" + name) + " " + Quote(out));
+        const CliResult r = RunCli("image convert " + ShellQuote(kFixtures + "/" + name) + " " + ShellQuote(out));
         EXPECT_EQ(r.status, 0) << name << r.err;
         EXPECT_EQ(r.err, "") << name;
         EXPECT_EQ(ReadFile(out), ReadFile(kFixtures + "/" + name + ".srec.bin")) << name;
@@ -72,8 +54,8 @@ TEST(ImageCli, WrittenHexIsReadBySrecCat)
         const std::string bin = (dir / "in.bin").string(), hex = (dir / "out.hex").string(),
                           back = (dir / "back.bin").string();
         WriteFile(bin, image);
-        ASSERT_EQ(Cli(dir, "image convert " + Quote(bin) + " " + Quote(hex)).status, 0);
-        const std::string cmd = "srec_cat " + Quote(hex) + " -intel -o " + Quote(back) + " -binary";
+        ASSERT_EQ(RunCli("image convert " + ShellQuote(bin) + " " + ShellQuote(hex)).status, 0);
+        const std::string cmd = "srec_cat " + ShellQuote(hex) + " -intel -o " + ShellQuote(back) + " -binary";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << size;
         EXPECT_EQ(ReadFile(back), image) << size;
     }
@@ -82,7 +64,7 @@ TEST(ImageCli, WrittenHexIsReadBySrecCat)
 TEST(ImageCli, InfoPrintsLengthAndChecksum)
 {
     TempDir dir;
-    CliRun r = Cli(dir, "image info " + Quote(kFixtures + "/wide255.hex"));
+    CliResult r = RunCli("image info " + ShellQuote(kFixtures + "/wide255.hex"));
     EXPECT_EQ(r.status, 0);
     const std::string image = ReadFile(kFixtures + "/wide255.hex.srec.bin");
     unsigned sum = 0xFF;  // the Flash buffer's pad byte
@@ -90,14 +72,14 @@ TEST(ImageCli, InfoPrintsLengthAndChecksum)
         sum += ch;
     EXPECT_EQ(r.out, zelko::Format(1041, 602, 602, sum & 0xFFFF) + "\n");
 
-    r = Cli(dir, "image info --eeprom " + Quote(kFixtures + "/wide255.hex"));
+    r = RunCli("image info --eeprom " + ShellQuote(kFixtures + "/wide255.hex"));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, zelko::Format(1074, 601, 601, (sum - 0xFF) & 0xFFFF) + "\n");
 
     // A broken HEX file still loads, as raw bytes, and says so.
     const std::string broken = (dir / "broken.hex").string();
     WriteFile(broken, ":03000000010203F7\n");
-    r = Cli(dir, "image info " + Quote(broken));
+    r = RunCli("image info " + ShellQuote(broken));
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find(zelko::Format(2000, broken.c_str(), 18)), std::string::npos) << r.err;
 }
@@ -109,28 +91,28 @@ TEST(ImageCli, QuestionsAndFailures)
     const std::string raw = ReadFile(kFixtures + "/blink.eep.srec.bin");
 
     // A name of no known kind: the format question takes the safe No unless told.
-    CliRun r = Cli(dir, "image convert " + Quote(in) + " " + Quote((dir / "a.txt").string()));
+    CliResult r = RunCli("image convert " + ShellQuote(in) + " " + ShellQuote((dir / "a.txt").string()));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(ReadFile(dir / "a.txt"), raw);
     EXPECT_NE(r.err.find("No"), std::string::npos) << r.err;
-    r = Cli(dir, "image convert --hex " + Quote(in) + " " + Quote((dir / "b.txt").string()));
+    r = RunCli("image convert --hex " + ShellQuote(in) + " " + ShellQuote((dir / "b.txt").string()));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(ReadFile(dir / "b.txt").substr(0, 1), ":");
-    r = Cli(dir, "--yes --bin image convert " + Quote(in) + " " + Quote((dir / "c.txt").string()));
+    r = RunCli("--yes --bin image convert " + ShellQuote(in) + " " + ShellQuote((dir / "c.txt").string()));
     EXPECT_EQ(ReadFile(dir / "c.txt"), raw);
 
     struct Case {
         std::string args;
         int status;
     } cases[] = {
-        {"image info " + Quote((dir / "missing.hex").string()), 1},
-        {"image convert " + Quote((dir / "missing.hex").string()) + " " + Quote((dir / "x.bin").string()), 1},
-        {"image convert " + Quote(in) + " " + Quote((dir / "no/dir/x.bin").string()), 1},
+        {"image info " + ShellQuote((dir / "missing.hex").string()), 1},
+        {"image convert " + ShellQuote((dir / "missing.hex").string()) + " " + ShellQuote((dir / "x.bin").string()), 1},
+        {"image convert " + ShellQuote(in) + " " + ShellQuote((dir / "no/dir/x.bin").string()), 1},
         {"image info", 2},
         {"image frobnicate a b", 2},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Cli(dir, c.args).status, c.status) << c.args;
+        EXPECT_EQ(RunCli(c.args).status, c.status) << c.args;
     EXPECT_FALSE(std::filesystem::exists(dir / "x.bin"));
 }
 

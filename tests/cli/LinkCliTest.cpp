@@ -11,30 +11,9 @@
 namespace zelko::test {
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-CliRun RunLinkCli(const std::string& args)
-{
-    TempDir dir;
-    const auto out = dir / "out.txt";
-    const auto err = dir / "err.txt";
-    const std::string command = std::string("'") + ZELKO_CLI + "' " + args + " >'" +
-                                out.string() + "' 2>'" + err.string() + "'";
-    const int raw = std::system(command.c_str());
-    CliRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
-}
-
 TEST(LinkCli, SignatureOfASimulatedChip)
 {
-    const CliRun r = RunLinkCli("--port sim:ATmega8/8A signature");
+    const CliResult r = RunCli("--port sim:ATmega8/8A signature");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "Reading signature\nReset strobe... (20 ms)\nConnection accepted\n"
@@ -44,38 +23,38 @@ TEST(LinkCli, SignatureOfASimulatedChip)
 
 TEST(LinkCli, SignatureFailuresExitNonZero)
 {
-    const CliRun noFirmware = RunLinkCli("--port sim:ATmega8/8A,firmware=0 signature");
+    const CliResult noFirmware = RunCli("--port sim:ATmega8/8A,firmware=0 signature");
     EXPECT_EQ(noFirmware.status, 1);
     EXPECT_NE(noFirmware.err.find(Translate(1197)), std::string::npos) << noFirmware.err;
 
-    const CliRun missing = RunLinkCli("--port /nonexistent/ttyUSB7 signature");
+    const CliResult missing = RunCli("--port /nonexistent/ttyUSB7 signature");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find(Translate(1173)), std::string::npos);
     EXPECT_NE(missing.out.find("Cannot open /nonexistent/ttyUSB7: No such file or directory"),
               std::string::npos)
         << missing.out;
 
-    const CliRun noPort = RunLinkCli("signature");  // fresh settings: no port chosen
+    const CliResult noPort = RunCli("signature");  // fresh settings: no port chosen
     EXPECT_EQ(noPort.status, 1);
     EXPECT_NE(noPort.out.find(Translate(1031)), std::string::npos);
 
-    EXPECT_EQ(RunLinkCli("--port sim --device NoSuchChip signature").status, 2);
+    EXPECT_EQ(RunCli("--port sim --device NoSuchChip signature").status, 2);
 }
 
 TEST(LinkCli, CalibrationAndBoardInfo)
 {
-    const CliRun cal =
-        RunLinkCli("--port sim:ATtiny13/13A,cal=5A4F --device ATtiny13/13A calibration");
+    const CliResult cal =
+        RunCli("--port sim:ATtiny13/13A,cal=5A4F --device ATtiny13/13A calibration");
     EXPECT_EQ(cal.status, 0);
     EXPECT_NE(cal.out.find("Calibration bytes: 5A 4F\n"), std::string::npos) << cal.out;
     EXPECT_EQ(cal.err, "Calibration bytes:\n\n    1 MHz: 0x5A\n    2 MHz: 0x4F\n");
 
-    const CliRun info = RunLinkCli("--port sim info");
+    const CliResult info = RunCli("--port sim info");
     EXPECT_EQ(info.status, 0);
     EXPECT_NE(info.err.find("\nVoltage: 3.3 ... 5.0 V\nSerial number: "), std::string::npos)
         << info.err;
 
-    const CliRun none = RunLinkCli("--port sim --device AT89S52 calibration");
+    const CliResult none = RunCli("--port sim --device AT89S52 calibration");
     EXPECT_EQ(none.status, 1);
 }
 

@@ -17,29 +17,8 @@
 #include "core/devices/DeviceTable.h"
 #include "support/TestSupport.h"
 
-extern char** environ;
-
 namespace zelko::test {
 namespace {
-
-struct CliResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs zelko-cli with `args` in directory `cwd`.
-CliResult Cli(const std::string& args, const std::filesystem::path& cwd)
-{
-    const std::string command = "cd '" + cwd.string() + "' && '" + ZELKO_CLI + "' " + args +
-                                " >out.txt 2>err.txt";
-    const int raw = std::system(command.c_str());
-    CliResult r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadFile(cwd / "out.txt");
-    r.err = ReadFile(cwd / "err.txt");
-    return r;
-}
 
 bool Has(const std::string& text, const std::string& part)
 {
@@ -50,7 +29,7 @@ class LockFuseCli : public ::testing::Test {
 protected:
     CliResult Fuses(const std::string& port, const std::string& device, const std::string& rest)
     {
-        return Cli("--port '" + port + "' --device '" + device + "' fuses " + rest, dir.path());
+        return RunCli("--port '" + port + "' --device '" + device + "' fuses " + rest, dir.path());
     }
     TempDir dir;
 };
@@ -93,7 +72,7 @@ TEST_F(LockFuseCli, ProgramRefusesBitsThatLockOutTheProgrammer)
     EXPECT_TRUE(Has(risky.err, Translate(1165)));
     EXPECT_FALSE(Has(risky.out, Translate(1040)));  // nothing was sent
 
-    const CliResult forced = Cli("--force --port '" + port + "' --device '" + device +
+    const CliResult forced = RunCli("--force --port '" + port + "' --device '" + device +
                                "' fuses program CKSEL1=1 RSTDISBL=1",
                            dir.path());
     EXPECT_EQ(forced.status, 0) << forced.err;
@@ -151,13 +130,13 @@ TEST_F(LockFuseCli, AutoProgram)
 {
     const std::string project = SaveProject(dir, true, true);
 
-    const CliResult ok = Cli("--port sim:ATmega8/8A autoprogram '" + project + "'", dir.path());
+    const CliResult ok = RunCli("--port sim:ATmega8/8A autoprogram '" + project + "'", dir.path());
     EXPECT_EQ(ok.status, 0) << ok.out << ok.err;
     EXPECT_TRUE(Has(ok.out, Format(1064, 6))) << ok.out;
     EXPECT_TRUE(Has(ok.err, Translate(1190)));
     EXPECT_FALSE(std::filesystem::exists(dir / "log.txt"));
 
-    const CliResult quiet = Cli("--port sim:ATmega8/8A autoprogram '" + project + "' --quiet",
+    const CliResult quiet = RunCli("--port sim:ATmega8/8A autoprogram '" + project + "' --quiet",
                           dir.path());
     EXPECT_EQ(quiet.status, 0) << quiet.out << quiet.err;
     EXPECT_EQ(ReadFile(dir / "log.txt"),
@@ -165,14 +144,14 @@ TEST_F(LockFuseCli, AutoProgram)
 
     // Flash programming fails.
     const CliResult failed =
-        Cli("--port 'sim:ATmega8/8A,noreply={:1' --quiet autoprogram '" + project + "'",
+        RunCli("--port 'sim:ATmega8/8A,noreply={:1' --quiet autoprogram '" + project + "'",
             dir.path());
     EXPECT_EQ(failed.status, 1);
     EXPECT_TRUE(Has(failed.out, Translate(1126)));
 
     // The fuse write is refused: the run goes on but is no success.
     const CliResult fuse =
-        Cli("--port 'sim:ATmega8/8A,wrongreply=4:2' --quiet autoprogram '" + project + "'",
+        RunCli("--port 'sim:ATmega8/8A,wrongreply=4:2' --quiet autoprogram '" + project + "'",
             dir.path());
     EXPECT_EQ(fuse.status, 1);
     EXPECT_TRUE(Has(fuse.out, Format(1064, 6)) == false);
@@ -185,65 +164,16 @@ TEST_F(LockFuseCli, AutoProgram)
 TEST_F(LockFuseCli, AutoProgramWithoutActionsOrProject)
 {
     const std::string fusesOnly = SaveProject(dir, true, false);
-    const CliResult r = Cli("--port sim:ATmega8/8A autoprogram '" + fusesOnly + "'", dir.path());
+    const CliResult r = RunCli("--port sim:ATmega8/8A autoprogram '" + fusesOnly + "'", dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Has(r.out, Translate(1133)));
 
-    const CliResult missing = Cli("--port sim:ATmega8/8A autoprogram nosuch.zelko", dir.path());
+    const CliResult missing = RunCli("--port sim:ATmega8/8A autoprogram nosuch.zelko", dir.path());
     EXPECT_EQ(missing.status, 1);
 
-    EXPECT_EQ(Cli("autoprogram", dir.path()).status, 2);
-    EXPECT_EQ(Cli("--device ATmega8/8A autoprogram '" + fusesOnly + "'", dir.path()).status, 2);
+    EXPECT_EQ(RunCli("autoprogram", dir.path()).status, 2);
+    EXPECT_EQ(RunCli("--device ATmega8/8A autoprogram '" + fusesOnly + "'", dir.path()).status, 2);
 }
-
-// zi1sim serving a board on a pseudo-terminal; the chip keeps its bits from
-// one zelko-cli run to the next.
-class Zi1simProcess {
-public:
-    explicit Zi1simProcess(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), ZELKO_SIM_BIN);
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, ZELKO_SIM_BIN, &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        // Its first line names the terminal.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        char c = 0;
-        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{out[0], POLLIN, 0};
-            if (poll(&p, 1, 200) <= 0)
-                continue;
-            if (read(out[0], &c, 1) != 1 || c == '\n')
-                break;
-            path_ += c;
-        }
-        close(out[0]);
-    }
-    ~Zi1simProcess()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string path_;
-};
 
 TEST_F(LockFuseCli, RoundTripThroughAPseudoTerminal)
 {
@@ -263,7 +193,7 @@ TEST_F(LockFuseCli, RoundTripThroughAPseudoTerminal)
     {
         Zi1simProcess sim({"--device", "ATmega8/8A"});
         ASSERT_FALSE(sim.Path().empty());
-        const CliResult program = Cli("--speed 2 --port " + sim.Path() +
+        const CliResult program = RunCli("--speed 2 --port " + sim.Path() +
                                           " --device ATmega8/8A fuses program lock=1 BLB12=1 "
                                           "BOOTSZ0=0 CKOPT=1",
                                       dir.path());

@@ -20,27 +20,6 @@ extern char** environ;
 namespace zelko::test {
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-CliRun RunCli(const std::string& args)
-{
-    TempDir dir;
-    const auto out = dir / "out.txt";
-    const auto err = dir / "err.txt";
-    const std::string command = std::string("'") + ZELKO_CLI + "' " + args + " >'" +
-                                out.string() + "' 2>'" + err.string() + "' </dev/null";
-    const int raw = std::system(command.c_str());
-    CliRun r;
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
-    return r;
-}
-
 bool Contains(const std::string& s, const std::string& part)
 {
     return s.find(part) != std::string::npos;
@@ -67,7 +46,7 @@ TEST(MemoryCli, CommandsOnAFreshSimulatedChip)
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.args);
-        const CliRun r = RunCli(k.args);
+        const CliResult r = RunCli(k.args);
         EXPECT_EQ(r.status, k.status) << r.out << r.err;
         ASSERT_FALSE(r.out.empty());
         std::string out = r.out.substr(0, r.out.size() - 1);
@@ -79,7 +58,7 @@ TEST(MemoryCli, ReadSavesOnlyWhatWasRead)
 {
     TempDir dir;
     const auto file = dir / "chip.bin";
-    CliRun r = RunCli("--port sim:ATmega8/8A read flash '" + file.string() + "'");
+    CliResult r = RunCli("--port sim:ATmega8/8A read flash '" + file.string() + "'");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(ReadFile(file), std::string(8192, '\xFF'));
 
@@ -97,7 +76,7 @@ TEST(MemoryCli, UsageErrors)
         SCOPED_TRACE(args);
         EXPECT_EQ(RunCli(std::string("--port sim ") + args).status, 2);
     }
-    const CliRun missing = RunCli("--port sim program flash /nonexistent/image.hex");
+    const CliResult missing = RunCli("--port sim program flash /nonexistent/image.hex");
     EXPECT_EQ(missing.status, 1);
 }
 
@@ -105,7 +84,7 @@ TEST(MemoryCli, FirmwareUpdateAsksAndChecksTheImage)
 {
     const std::string loader = "--port sim:ATmega8/8A,firmware=0,bootloader=1 ";
     // Without --yes the question gets the safe answer: nothing is sent.
-    CliRun r = RunCli(loader + "update-firmware");
+    CliResult r = RunCli(loader + "update-firmware");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Contains(r.err, "New version: 1.0c")) << r.err;
 
@@ -152,51 +131,14 @@ TEST(MemoryCli, InterruptCancelsTheTransfer)
 
 // zi1sim keeps its chip between the commands: program, verify and read back
 // the sample program through a pseudo-terminal.
-class Zi1sim {
-public:
-    explicit Zi1sim(const char* device)
-    {
-        int fds[2];
-        if (std::string(ZELKO_SIM_BIN).empty() || pipe(fds) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        const std::string bin = ZELKO_SIM_BIN;
-        std::string dev = device;
-        char* argv[] = {const_cast<char*>(bin.c_str()), const_cast<char*>("--device"), dev.data(),
-                        nullptr};
-        if (posix_spawn(&pid_, bin.c_str(), &actions, nullptr, argv, environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            path += c;
-        close(fds[0]);
-    }
-    ~Zi1sim()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    std::string path;
-
-private:
-    pid_t pid_ = -1;
-};
-
 TEST(MemoryCli, ProgramVerifyReadThroughAPseudoTerminal)
 {
     if (std::string(ZELKO_SIM_BIN).empty())
         GTEST_SKIP() << "zi1sim is not built";
-    Zi1sim sim("ATmega8/8A");
-    ASSERT_FALSE(sim.path.empty());
-    const std::string port = "--port '" + sim.path + "' --speed 2 ";
-    CliRun r = RunCli(port + "program flash '" + kBlink + "'");
+    Zi1simProcess sim({"--device", "ATmega8/8A"});
+    ASSERT_FALSE(sim.Path().empty());
+    const std::string port = "--port '" + sim.Path() + "' --speed 2 ";
+    CliResult r = RunCli(port + "program flash '" + kBlink + "'");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     r = RunCli(port + "verify flash '" + kBlink + "'");
     EXPECT_EQ(r.status, 0) << r.out << r.err;

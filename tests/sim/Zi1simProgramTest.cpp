@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,75 +15,10 @@
 
 #include "support/TestSupport.h"
 
-extern char** environ;
-
 namespace {
 
+using zelko::test::Zi1simProcess;
 using Bytes = std::vector<uint8_t>;
-
-// zi1sim running with the given arguments; its first line is the terminal.
-class Zi1sim {
-public:
-    explicit Zi1sim(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), ZELKO_SIM_BIN);
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, ZELKO_SIM_BIN, &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        // the first line, within a few seconds
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        char c = 0;
-        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{out[0], POLLIN, 0};
-            if (poll(&p, 1, 200) <= 0)
-                continue;
-            if (read(out[0], &c, 1) != 1 || c == '\n')
-                break;
-            path_ += c;
-        }
-        close(out[0]);
-    }
-
-    ~Zi1sim()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    const std::string& Path() const { return path_; }
-
-    // Asks it to stop; its exit status, or -1.
-    int Stop()
-    {
-        if (pid_ <= 0)
-            return -1;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    void Signal(int sig) { kill(pid_, sig); }
-
-private:
-    pid_t pid_ = -1;
-    std::string path_;
-};
 
 int OpenRaw(const std::string& path)
 {
@@ -128,7 +62,7 @@ TEST(Zi1simProgram, ServesTheBoardOnAPseudoTerminal)
     zelko::test::TempDir dir;
     const std::string dump = (dir / "chip.txt").string();
     const std::string trace = (dir / "trace.txt").string();
-    Zi1sim sim({"--device", "ATmega8/8A", "--star", "--dump", dump, "--trace", trace});
+    Zi1simProcess sim({"--device", "ATmega8/8A", "--star", "--dump", dump, "--trace", trace});
     ASSERT_EQ(sim.Path().rfind("/dev/pts/", 0), 0u) << sim.Path();
 
     int fd = OpenRaw(sim.Path());
@@ -181,7 +115,7 @@ TEST(Zi1simProgram, PacedBytesTakeTheirTimeOnTheLine)
 {
     if (std::string(ZELKO_SIM_BIN).empty())
         GTEST_SKIP() << "zi1sim is not built";
-    Zi1sim sim({"--device=ATtiny13/13A", "--pace"});
+    Zi1simProcess sim({"--device=ATtiny13/13A", "--pace"});
     const int fd = OpenRaw(sim.Path());
     ASSERT_GE(fd, 0);
     // 200 bytes at 19200 bit/s are on the line for at least 104 ms

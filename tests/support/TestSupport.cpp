@@ -1,11 +1,19 @@
 #include "support/TestSupport.h"
 
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
+
+extern char** environ;
 
 namespace zelko::test {
 
@@ -145,6 +153,97 @@ void WriteFile(const std::filesystem::path& p, const std::string& content)
 {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+std::string ShellQuote(const std::string& word)
+{
+    std::string q = "'";
+    for (char ch : word)
+        q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return q + "'";
+}
+
+CliResult RunCli(const std::string& args, const std::filesystem::path& cwd)
+{
+    TempDir outputs;
+    const auto out = outputs / "out.txt";
+    const auto err = outputs / "err.txt";
+    std::string command;
+    if (!cwd.empty())
+        command = "cd " + ShellQuote(cwd.string()) + " && ";
+    command += ShellQuote(ZELKO_CLI) + " " + args + " >" + ShellQuote(out.string()) + " 2>" +
+               ShellQuote(err.string()) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    CliResult r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+}
+
+bool Zi1simProcess::Available()
+{
+    return !std::string(ZELKO_SIM_BIN).empty() && std::filesystem::exists(ZELKO_SIM_BIN);
+}
+
+Zi1simProcess::Zi1simProcess(std::vector<std::string> args)
+{
+    if (!Available())
+        return;
+    args.insert(args.begin(), ZELKO_SIM_BIN);
+    int out[2];
+    if (pipe(out) != 0)
+        return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, ZELKO_SIM_BIN, &actions, nullptr, argv.data(), environ) == 0)
+        pid_ = pid;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    // The first line names the terminal; give it a few seconds.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    char c = 0;
+    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{out[0], POLLIN, 0};
+        if (poll(&p, 1, 200) <= 0)
+            continue;
+        if (read(out[0], &c, 1) != 1 || c == '\n')
+            break;
+        path_ += c;
+    }
+    close(out[0]);
+}
+
+Zi1simProcess::~Zi1simProcess()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+int Zi1simProcess::Stop()
+{
+    if (pid_ <= 0)
+        return -1;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Zi1simProcess::Signal(int sig)
+{
+    if (pid_ > 0)
+        kill(pid_, sig);
 }
 
 namespace {

@@ -67,6 +67,39 @@ private:
 };
 
 std::string ReadFile(const std::filesystem::path& p);
+
+// A word for the shell, in single quotes.
+std::string ShellQuote(const std::string& word);
+
+struct CliResult {
+    int status = -1;  // exit status; -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs zelko-cli with `args` (shell words, quoted by the caller) and standard
+// input from /dev/null, in directory `cwd` when one is given.
+CliResult RunCli(const std::string& args, const std::filesystem::path& cwd = {});
+
+// The zi1sim program serving a simulated board on a pseudo-terminal; its first
+// line of output names the terminal. Killed when destroyed.
+class Zi1simProcess {
+public:
+    explicit Zi1simProcess(std::vector<std::string> args);
+    ~Zi1simProcess();
+    Zi1simProcess(const Zi1simProcess&) = delete;
+    Zi1simProcess& operator=(const Zi1simProcess&) = delete;
+
+    static bool Available();
+    const std::string& Path() const { return path_; }
+    // Asks it to stop (SIGTERM) and waits; its exit status, or -1.
+    int Stop();
+    void Signal(int sig);
+
+private:
+    int pid_ = -1;
+    std::string path_;
+};
 void WriteFile(const std::filesystem::path& p, const std::string& content);
 
 }  // namespace zelko::test

@@ -82,42 +82,18 @@ public:
 
     Zi1sim(const std::string& device, const std::string& options)
     {
-        std::string bin = ZELKO_SIM_BIN;
-        if (bin.empty())
+        if (!Zi1simProcess::Available())
             return;
         tracePath_ = (dir_ / "trace.txt").string();
         dumpPath_ = (dir_ / "dump.txt").string();
-        std::vector<std::string> args{bin, "--device", device, "--trace", tracePath_,
-                                      "--dump", dumpPath_};
+        std::vector<std::string> args{"--device", device, "--trace", tracePath_, "--dump",
+                                      dumpPath_};
         if (!options.empty()) {
             args.push_back("--options");
             args.push_back(options);
         }
-        int out[2];
-        if (::pipe(out) != 0)
-            return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            ::close(out[1]);
-            std::vector<char*> argv;
-            for (std::string& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        // The first line is the terminal's path.
-        char c = 0;
-        while (true) {
-            pollfd p {out[0], POLLIN, 0};
-            if (::poll(&p, 1, 10000) <= 0 || ::read(out[0], &c, 1) != 1 || c == '\n')
-                break;
-            path.push_back(c);
-        }
-        ::close(out[0]);
+        process_ = std::make_unique<Zi1simProcess>(args);
+        path = process_->Path();
         if (!path.empty())
             keep = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     }
@@ -133,11 +109,8 @@ public:
     // Ends the program; its trace and dump are complete afterwards.
     void Stop()
     {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
+        if (process_)
+            process_->Stop();
     }
 
     // Points the controller's port 1 at the simulator's terminal.
@@ -199,7 +172,7 @@ private:
     TempDir dir_;
     std::string tracePath_;
     std::string dumpPath_;
-    pid_t pid_ = -1;
+    std::unique_ptr<Zi1simProcess> process_;  // ends before its files go
 };
 
 }  // namespace zelko::test
