@@ -41,9 +41,10 @@ int ListDevices(CliOptions&, const std::vector<std::string>& args)
 
 const CliCommandRegistrar registrar(
     "devices",
-    "  devices                     list the supported devices, tab-separated: index, group,\n"
-    "                              name, signature A, signature B, Flash bytes, EEPROM bytes,\n"
-    "                              page words, calibration bytes, device no, lock/fuse table",
+    "  devices                        list the supported devices, tab-separated: index,\n"
+    "                                 group, name, signature A, signature B, Flash bytes,\n"
+    "                                 EEPROM bytes, page words, calibration bytes, device\n"
+    "                                 no, lock/fuse table",
     ListDevices);
 
 }  // namespace
