@@ -170,7 +170,9 @@ bool IniFile::Save(const std::filesystem::path& path) const
         mode = st.st_mode & 07777;
     }
 
-    std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string hidden(1, '.');
+    hidden.append(target.filename().string()).append(".XXXXXX");
+    std::string tmpl = (dir / hidden).string();
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0)
         return false;
@@ -344,7 +346,10 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
         if (!Trim(lines_.back().text).empty())
             lines_.push_back(MakeLine("", NewEol()));
     }
-    lines_.push_back(MakeLine("[" + std::string(section) + "]", NewEol()));
+    std::string sectionLine;
+    sectionLine.reserve(section.size() + 2);
+    sectionLine.append(1, '[').append(section).append(1, ']');
+    lines_.push_back(MakeLine(sectionLine, NewEol()));
     lines_.push_back(MakeLine(std::string(key) + "=" + std::string(value), NewEol()));
     return true;
 }

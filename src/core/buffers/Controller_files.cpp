@@ -85,9 +85,10 @@ int CreateTempBeside(const std::filesystem::path& target, std::string& tempName)
     static std::atomic<unsigned> serial{0};
     const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : ".";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempName = (dir / ("." + target.filename().string() + ".tmp" + std::to_string(getpid()) + "-"
-                           + std::to_string(serial++)))
-                       .string();
+        std::string hidden(1, '.');
+        hidden.append(target.filename().string()).append(".tmp").append(std::to_string(getpid()));
+        hidden.append(1, '-').append(std::to_string(serial++));
+        tempName = (dir / hidden).string();
         const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;

@@ -21,7 +21,10 @@ bool IsSpecial(int table)
 std::string FuseNames(const LockFuseTable& t)
 {
     std::string out;
-    for (int i = 0; i < t.fuseCount; ++i) out += (i ? "," : "") + std::string(t.fuseNames[i]);
+    for (int i = 0; i < t.fuseCount; ++i) {
+        if (i) out += ',';
+        out += t.fuseNames[i];
+    }
     return out;
 }
 
