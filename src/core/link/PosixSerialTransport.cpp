@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -143,9 +144,26 @@ void PosixSerialTransport::Close()
 
 void PosixSerialTransport::Drain()
 {
-    if (fd_ >= 0) {
-        while (::tcdrain(fd_) != 0 && errno == EINTR) {
-        }
+    if (fd_ < 0)
+        return;
+    // Wait for the driver's output queue to empty, but no longer than a write
+    // may take: a wedged adapter must not hang the program here (the write
+    // that follows then fails on its own time-out). tcdrain() alone has no
+    // limit.
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(2800);
+    for (;;) {
+        int pending = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &pending) != 0)
+            break;  // the driver cannot tell: let tcdrain decide
+        if (pending <= 0)
+            break;
+        if (SteadyClock::now() >= deadline)
+            return;
+        const timespec pause{0, 500'000};
+        ::nanosleep(&pause, nullptr);
+    }
+    // The last byte may still be in the transmitter.
+    while (::tcdrain(fd_) != 0 && errno == EINTR) {
     }
 }
 
