@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "core/operations/CProgressDlg.h"
@@ -44,6 +45,11 @@ protected:
     uint8_t ReadDelayCode(bool isFlash) const;
     // The AT89S per-byte pause: the override when set, else `fallbackMs`.
     int BytePauseMs(bool isFlash, int fallbackMs) const;
+    // Reads `count` bytes of Flash or EEPROM in 64-byte blocks, as read and
+    // verify both do, handing each block to `take` (data, offset, length).
+    // Returns the operation's result.
+    int ReadBlocks(bool isFlash, uint8_t readCommand, int count,
+                   const std::function<void(const uint8_t*, int, int)>& take);
 };
 
 class ZI1ProgramData : public ZI1Transfer {

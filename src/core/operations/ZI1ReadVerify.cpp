@@ -44,12 +44,22 @@ int ZI1ReadData::Run()
         return kOpDone;
     }
 
+    return ReadBlocks(isFlash, readCommand, length, [&b](const uint8_t* got, int o, int n) {
+        std::lock_guard lock(BufferContentMutex());
+        std::memcpy(b.Data.data() + o, got, n);
+        std::fill_n(b.States.begin() + o, n, static_cast<uint8_t>(ReadBack));
+    });
+}
+
+int ZI1Transfer::ReadBlocks(bool isFlash, uint8_t readCommand, int count,
+                            const std::function<void(const uint8_t*, int, int)>& take)
+{
     if (!SendDelayCode(ReadDelayCode(isFlash)))
         return LinkError();
-    const int blocks = (length + 63) / 64;
+    const int blocks = (count + 63) / 64;
     for (int i = 0; i < blocks; ++i) {
         const int o = 64 * i;
-        const int n = std::min(64, length - o);
+        const int n = std::min(64, count - o);
         if (!SendExtendedAddress(o))
             return LinkError();
         if (!Send({readCommand, static_cast<uint8_t>(n)}))
@@ -57,11 +67,7 @@ int ZI1ReadData::Run()
         const uint8_t* got = owner_.serialPort.Receive(n);
         if (!got)
             return LinkError();
-        {
-            std::lock_guard lock(BufferContentMutex());
-            std::memcpy(b.Data.data() + o, got, n);
-            std::fill_n(b.States.begin() + o, n, static_cast<uint8_t>(ReadBack));
-        }
+        take(got, o, n);
         if (CancelRequested())
             return kOpCancelled;
         SleepMs(owner_.boardDelays[1]);
@@ -120,27 +126,9 @@ int ZI1VerifyData::Run()
         return kOpDone;
     }
 
-    if (!SendDelayCode(ReadDelayCode(isFlash)))
-        return LinkError();
-    const int blocks = (count + 63) / 64;
-    for (int i = 0; i < blocks; ++i) {
-        const int o = 64 * i;
-        const int n = std::min(64, count - o);
-        if (!SendExtendedAddress(o))
-            return LinkError();
-        if (!Send({readCommand, static_cast<uint8_t>(n)}))
-            return LinkError();
-        const uint8_t* got = owner_.serialPort.Receive(n);
-        if (!got)
-            return LinkError();
-        Compare(got, o, n);
-        if (CancelRequested())
-            return kOpCancelled;
-        SleepMs(owner_.boardDelays[1]);
-        ReportProgress(i);
-    }
-    // Bytes beyond the chip's memory were never compared; they stay Failed.
-    return kOpDone;
+    // Bytes beyond the chip's memory are never compared; they stay Failed.
+    return ReadBlocks(isFlash, readCommand, count,
+                      [this](const uint8_t* got, int o, int n) { Compare(got, o, n); });
 }
 
 int ZI1BlankCheck::Run()
