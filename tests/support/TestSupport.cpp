@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "core/app/Messages.h"
+
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -122,6 +124,16 @@ void RecordingUi::Clear()
     std::lock_guard lock(mutex_);
     events_.clear();
     percents.clear();
+}
+
+LanguageScope::LanguageScope(bool russian) : saved_(LanguageRussian.load())
+{
+    LanguageRussian = russian;
+}
+
+LanguageScope::~LanguageScope()
+{
+    LanguageRussian = saved_;
 }
 
 TempDir::TempDir()

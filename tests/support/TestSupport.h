@@ -54,6 +54,18 @@ private:
     std::vector<UiEvent> events_;
 };
 
+// Switches the language for the life of the object, then restores it.
+class LanguageScope {
+public:
+    explicit LanguageScope(bool russian);
+    ~LanguageScope();
+    LanguageScope(const LanguageScope&) = delete;
+    LanguageScope& operator=(const LanguageScope&) = delete;
+
+private:
+    bool saved_;
+};
+
 // A fresh directory under the system's temporary directory, removed at the end.
 class TempDir {
 public:

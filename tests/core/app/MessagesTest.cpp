@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/app/Messages.h"
+#include "support/TestSupport.h"
 
 namespace zelko::test {
 
@@ -21,17 +22,6 @@ bool HasCyrillic(std::string_view s);
 bool HasLetters(std::string_view s);
 
 namespace {
-
-class LanguageScope {
-public:
-    explicit LanguageScope(bool russian) : saved_(LanguageRussian.load()) { LanguageRussian = russian; }
-    ~LanguageScope() { LanguageRussian = saved_; }
-    LanguageScope(const LanguageScope&) = delete;
-    LanguageScope& operator=(const LanguageScope&) = delete;
-
-private:
-    bool saved_;
-};
 
 }  // namespace
 

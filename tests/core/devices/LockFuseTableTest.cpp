@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
+
 #include <array>
 #include <map>
 #include <string>
@@ -46,15 +48,6 @@ LockFuseSettings WithFuses(std::initializer_list<int> programmed)
     for (int i : programmed) s.fuses[i] = 1;
     return s;
 }
-
-class RussianScope {
-public:
-    RussianScope() : saved_(LanguageRussian.load()) { LanguageRussian = true; }
-    ~RussianScope() { LanguageRussian = saved_; }
-
-private:
-    bool saved_;
-};
 
 TEST(LockFuseTable, CountsAndRecommendationsOfEveryTable)
 {
@@ -412,7 +405,7 @@ TEST(LockFuseTable, LockModeNamesByFamilyAndLanguage)
         EXPECT_STREQ(LockModeName(kInterfaceAt89s8253, mode), at89[mode]);
     }
     {
-        RussianScope russian;
+        test::LanguageScope russian(true);
         for (int mode = 0; mode < 4; ++mode) {
             EXPECT_STREQ(LockModeName(kInterfaceAvr, mode), Translate(1006 + mode));
             EXPECT_STREQ(LockModeName(kInterfaceAt89s8253, mode), Translate(1010 + mode));
