@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "core/devices/DeviceTable.h"
+#include "core/link/SerialPort.h"
 
 namespace zelko::sim {
 namespace {
@@ -144,13 +145,8 @@ int ResolveDevice(std::string_view name)
 
 int BaudForSpeedIndex(int index)
 {
-    switch (index) {
-    case 1: return 115200;
-    case 2: return 230400;
-    case 3: return 460800;
-    case 4: return 921600;
-    default: return 19200;
-    }
+    // The board switches to the same speeds the program opens the port at.
+    return SerialPort::BaudForIndex(index);
 }
 
 bool ApplySimOption(SimConfig& c, std::string_view key, std::string_view value,
