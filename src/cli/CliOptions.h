@@ -6,8 +6,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/app/UserInterface.h"
+
+namespace zelko {
+class Controller;
+}
 
 namespace zelko::cli {
 
@@ -22,6 +27,10 @@ struct CliOptions {
     bool force = false;                  // --force
     std::optional<bool> hexFormat;       // --hex / --bin: answer to "save as Intel HEX?"
 };
+
+// Applies --port, --device, --speed and --project to a controller; false (after
+// a message) when one of them is not usable.
+bool ApplyLinkOptions(const CliOptions& options, Controller& controller);
 
 class CliUi : public UserInterface {
 public:
@@ -40,6 +49,13 @@ public:
     // The answer to the next Yes/No question, when the command knows it
     // (for example --hex/--bin for the save-format question).
     std::optional<bool> nextAnswer;
+
+    // What the program showed, for the commands to judge their outcome.
+    std::vector<std::string> statuses;
+    std::string lastBox;
+    bool lastBoxPlain = false;
+    const std::string& LastStatus() const;
+    bool Showed(const std::string& status) const;
 
 private:
     void EndProgressLine();

@@ -18,17 +18,34 @@ void CliUi::EndProgressLine()
     }
 }
 
+const std::string& CliUi::LastStatus() const
+{
+    static const std::string none;
+    return statuses.empty() ? none : statuses.back();
+}
+
+bool CliUi::Showed(const std::string& status) const
+{
+    for (const std::string& s : statuses)
+        if (s == status)
+            return true;
+    return false;
+}
+
 void CliUi::ShowStatusLine(const std::string& text)
 {
     std::lock_guard lock(mutex_);
+    statuses.push_back(text);
     EndProgressLine();
     std::printf("%s\n", text.c_str());
     std::fflush(stdout);
 }
 
-void CliUi::ShowBox(const std::string& text, const std::string& /*title*/, BoxIcon /*icon*/)
+void CliUi::ShowBox(const std::string& text, const std::string& /*title*/, BoxIcon icon)
 {
     std::lock_guard lock(mutex_);
+    lastBox = text;
+    lastBoxPlain = icon == BoxIcon::None;
     EndProgressLine();
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", text.c_str());

@@ -58,25 +58,6 @@ bool ApplyLinkOptions(const CliOptions& options, Controller& controller)
 namespace {
 
 // Prints like CliUi and remembers what the command ended with.
-class LinkCliUi : public CliUi {
-public:
-    using CliUi::CliUi;
-    void ShowStatusLine(const std::string& text) override
-    {
-        lastStatus = text;
-        CliUi::ShowStatusLine(text);
-    }
-    void ShowBox(const std::string& text, const std::string& title, BoxIcon icon) override
-    {
-        lastBox = text;
-        lastBoxPlain = icon == BoxIcon::None;
-        CliUi::ShowBox(text, title, icon);
-    }
-    std::string lastStatus;
-    std::string lastBox;
-    bool lastBoxPlain = false;
-};
-
 bool StartsWith(const std::string& s, const std::string& prefix)
 {
     return s.compare(0, prefix.size(), prefix) == 0;
@@ -88,7 +69,7 @@ int LinkCommand(const std::string& which, CliOptions& options, const std::vector
         std::fprintf(stderr, "zelko-cli: %s takes no arguments\n", which.c_str());
         return 2;
     }
-    LinkCliUi ui(options);
+    CliUi ui(options);
     Controller controller(ui);
     controller.LoadSettings();
     if (!ApplyLinkOptions(options, controller))
@@ -100,8 +81,8 @@ int LinkCommand(const std::string& which, CliOptions& options, const std::vector
         const auto& s = controller.lastSignature;
         if (s[0] < 0 || s[1] < 0 || s[2] < 0)
             return 1;
-        const bool reported = StartsWith(ui.lastStatus, Format(1061, s[0], s[1], s[2], "")) ||
-                              ui.lastStatus == Translate(1111);
+        const bool reported = StartsWith(ui.LastStatus(), Format(1061, s[0], s[1], s[2], "")) ||
+                              ui.LastStatus() == Translate(1111);
         return reported ? 0 : 1;
     }
     if (which == "calibration") {

@@ -17,23 +17,11 @@
 namespace zelko::cli {
 
 // The shared handling of --project, --port, --device and --speed (CmdLink.cpp).
-bool ApplyLinkOptions(const CliOptions& options, Controller& controller);
 
 namespace {
 
 // Prints like CliUi and remembers the last box, which carries the verdict of
 // a verify.
-class LockFuseCliUi : public CliUi {
-public:
-    using CliUi::CliUi;
-    void ShowBox(const std::string& text, const std::string& title, BoxIcon icon) override
-    {
-        lastBox = text;
-        CliUi::ShowBox(text, title, icon);
-    }
-    std::string lastBox;
-};
-
 bool SameName(const std::string& a, const char* b)
 {
     if (!b)
@@ -132,7 +120,7 @@ int FusesCommand(CliOptions& options, const std::vector<std::string>& args)
         return 2;
     }
 
-    LockFuseCliUi ui(options);
+    CliUi ui(options);
     Controller controller(ui);
     controller.LoadSettings();
     if (!ApplyLinkOptions(options, controller))
@@ -191,7 +179,7 @@ int AutoProgramCommand(CliOptions& options, const std::vector<std::string>& args
                      "zelko-cli: autoprogram takes the device and the job from its project file\n");
         return 2;
     }
-    LockFuseCliUi ui(options);
+    CliUi ui(options);
     Controller controller(ui);
     controller.LoadSettings();
     if (!ApplyLinkOptions(options, controller))

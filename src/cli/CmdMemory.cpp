@@ -13,29 +13,10 @@
 
 namespace zelko::cli {
 
-bool ApplyLinkOptions(const CliOptions& options, Controller& controller);
 
 namespace {
 
 // Prints like CliUi and keeps the status lines the command showed.
-class MemoryCliUi : public CliUi {
-public:
-    using CliUi::CliUi;
-    void ShowStatusLine(const std::string& text) override
-    {
-        statuses.push_back(text);
-        CliUi::ShowStatusLine(text);
-    }
-    bool Showed(const std::string& text) const
-    {
-        for (const std::string& s : statuses)
-            if (s == text)
-                return true;
-        return false;
-    }
-    std::vector<std::string> statuses;
-};
-
 // "flash" or "eeprom" as the first argument: true for EEPROM.
 bool MemoryArgument(const std::string& command, const std::vector<std::string>& args, bool& eeprom)
 {
@@ -63,7 +44,7 @@ int Run(const std::string& command, CliOptions& options, const std::vector<std::
         return 2;
     }
 
-    MemoryCliUi ui(options);
+    CliUi ui(options);
     Controller c(ui);
     c.LoadSettings();
     if (!ApplyLinkOptions(options, c))
